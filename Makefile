@@ -1,0 +1,46 @@
+# The two commands of the README:
+#   make demo   build and start the client
+#   make test   install what is missing, build, run every test
+# The rest are steps of those two, and the sanitizer and fuzz builds.
+
+BUILD      ?= build
+BUILD_TYPE ?= RelWithDebInfo
+JOBS       ?= $(shell nproc)
+CMAKE_ARGS ?=
+CTEST_ARGS ?=
+FUZZ_SECONDS ?= 60
+
+ifdef CI
+CMAKE_ARGS += -DVELTRA_WERROR=ON
+endif
+
+.PHONY: all demo test setup build test-asan test-tsan fuzz clean
+
+all: build
+
+setup:
+	bash scripts/setup
+
+$(BUILD)/build.ninja:
+	cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) $(CMAKE_ARGS)
+
+build: $(BUILD)/build.ninja
+	cmake --build $(BUILD) -j $(JOBS)
+
+demo: setup build
+	cd $(BUILD)/app && ./veltra
+
+test: setup build
+	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS) $(CTEST_ARGS)
+
+# Sanitizer builds run the unit and integration suites.
+test-asan: setup
+	$(MAKE) test BUILD=build-asan BUILD_TYPE=Debug \
+	  CMAKE_ARGS="$(CMAKE_ARGS) -DVELTRA_ASAN=ON" CTEST_ARGS="-L 'unit|integration'"
+
+test-tsan: setup
+	$(MAKE) test BUILD=build-tsan BUILD_TYPE=Debug \
+	  CMAKE_ARGS="$(CMAKE_ARGS) -DVELTRA_TSAN=ON" CTEST_ARGS="-L 'unit|integration'"
+
+clean:
+	rm -rf build build-asan build-tsan build-fuzz

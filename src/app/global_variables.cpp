@@ -1,0 +1,116 @@
+#include "app/global_variables.h"
+
+#include "app/logger.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+namespace {
+
+// Folder paths are formatted into buffers of this size in the original
+// layout; a longer one is refused rather than cut to a different folder.
+constexpr size_t kFolderBufferSize = 500;
+
+std::string exe_path;
+std::string app_dir;
+char path_separator = '\0';
+std::string dev_log_path;
+std::string out_log_path;
+std::string err_log_path;
+
+// The folder part of path, separator included, and that separator; "" and
+// '\0' when the path holds none.
+std::string folder_of(const std::string &path, char *separator) {
+    const size_t last = path.find_last_of("\\/");
+    if (last == std::string::npos) {
+        return "";
+    }
+    *separator = path[last];
+    return path.substr(0, last + 1);
+}
+
+// Started through PATH, argument 0 is a bare name; the program's own folder
+// is then where the kernel says the running file is.
+std::string folder_of_running_program(char *separator) {
+    char buffer[PATH_MAX];
+    const ssize_t length = readlink("/proc/self/exe", buffer, sizeof buffer - 1);
+    if (length <= 0) {
+        return "";
+    }
+    return folder_of(std::string(buffer, static_cast<size_t>(length)), separator);
+}
+
+char *copy_text(const std::string &text) { return strdup(text.c_str()); }
+
+std::string openvpn_path(const char *file) {
+    if (app_dir.empty()) {
+        return "";
+    }
+    return app_dir + "openvpn" + path_separator + file;
+}
+
+void make_folder(const std::string &path) {
+    if (mkdir(path.c_str(), 0777) != 0) {
+        printf("mkdir error: %i. Path: %s\n", errno, path.c_str());
+        fflush(stdout);
+    }
+}
+
+std::string log_path_in(const std::string &folder) {
+    char *path = pelk_logger_log_new(folder.c_str());
+    std::string result = path != nullptr ? path : "";
+    free(path);
+    return result;
+}
+
+}  // namespace
+
+void pelk_global_variables_init(const char *path) {
+    exe_path = path != nullptr ? path : "";
+    path_separator = '\0';
+    dev_log_path.clear();
+    out_log_path.clear();
+    err_log_path.clear();
+
+    app_dir = folder_of(exe_path, &path_separator);
+    if (app_dir.empty()) {
+        app_dir = folder_of_running_program(&path_separator);
+    }
+
+    // The log folders are always joined with '/', whatever the program path uses.
+    const std::string log_root = app_dir + "Logs/";
+    const std::string out_dir = log_root + "out/";
+    const std::string err_dir = log_root + "err/";
+    const std::string dev_dir = log_root + "dev/";
+    for (const std::string *folder : {&log_root, &out_dir, &err_dir, &dev_dir}) {
+        if (folder->size() >= kFolderBufferSize) {
+            pelk_write_dev_log(("Log folder path too long, logs disabled: " + *folder + "\n").c_str());
+            return;
+        }
+    }
+
+    make_folder(log_root);
+    make_folder(err_dir);
+    make_folder(out_dir);
+    make_folder(dev_dir);
+
+    dev_log_path = log_path_in(dev_dir);
+    out_log_path = log_path_in(out_dir);
+    err_log_path = log_path_in(err_dir);
+}
+
+const char *pelk_global_variable_exe_path(void) { return exe_path.c_str(); }
+char pelk_global_variable_path_separator(void) { return path_separator; }
+const char *pelk_global_variable_dev_log_path(void) { return dev_log_path.c_str(); }
+const char *pelk_global_variable_out_log_path(void) { return out_log_path.c_str(); }
+const char *pelk_global_variable_err_log_path(void) { return err_log_path.c_str(); }
+
+char *pelk_global_variable_path_to_dir_new(void) { return copy_text(app_dir); }
+char *pelk_global_variable_path_to_openvpn_new(void) { return copy_text(openvpn_path("pelk.openvpn.exe")); }
+char *pelk_global_variable_path_to_openvpn_cert_new(void) { return copy_text(openvpn_path("ca.crt")); }

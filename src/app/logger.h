@@ -1,0 +1,21 @@
+#pragma once
+
+// Per-run log files. Every text is written exactly as passed: callers carry
+// their own line ends and may write one line in several pieces.
+
+// New text (free()): a log file name for the current UTC second,
+// "%i_%i_%i_%i_%i_%i.log" without leading zeros.
+char *pelk_logger_log_generate_name(void);
+
+// New text (free()): folder followed by a fresh log file name. Nothing is
+// created on disk; the first write creates the file.
+char *pelk_logger_log_new(const char *folder);
+
+// Appends text to the file at path, opening and closing it for this one
+// text. A file that cannot be opened drops the text silently.
+void pelk_logger_log_write(const char *path, const char *text);
+
+// Writes text to standard output and appends it to this run's developer log.
+// Safe from any thread; each text is written whole, never split or mixed
+// with another thread's text.
+void pelk_write_dev_log(const char *text);

@@ -1,0 +1,5 @@
+#pragma once
+
+// The whole run of the client: hand over to an elevated instance, or start
+// GTK, the folders and logs, and run the main loop. Returns 0.
+int pelk_main(int argc, char **argv);

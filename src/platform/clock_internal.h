@@ -1,0 +1,8 @@
+#pragma once
+
+#include "platform/clock.h"
+
+// Replaces the clock for tests; nullptr restores the system clock. Set it
+// before any thread reads the clock.
+using pelk_clock_source = pelk_system_time (*)(void);
+void pelk_platform_specific_set_clock_source(pelk_clock_source source);
