@@ -35,11 +35,11 @@ test: setup build
 
 # Sanitizer builds run the unit and integration suites.
 test-asan: setup
-	$(MAKE) test BUILD=build-asan BUILD_TYPE=Debug \
+	ASAN_OPTIONS="detect_leaks=1" UBSAN_OPTIONS="print_stacktrace=1" $(MAKE) test BUILD=build-asan BUILD_TYPE=Debug \
 	  CMAKE_ARGS="$(CMAKE_ARGS) -DVELTRA_ASAN=ON" CTEST_ARGS="-L 'unit|integration'"
 
 test-tsan: setup
-	$(MAKE) test BUILD=build-tsan BUILD_TYPE=Debug \
+	TSAN_OPTIONS="halt_on_error=1 suppressions=$(CURDIR)/tests/tsan.supp" $(MAKE) test BUILD=build-tsan BUILD_TYPE=Debug \
 	  CMAKE_ARGS="$(CMAKE_ARGS) -DVELTRA_TSAN=ON" CTEST_ARGS="-L 'unit|integration'"
 
 clean:
