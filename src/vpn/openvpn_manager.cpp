@@ -1,0 +1,24 @@
+#include "vpn/openvpn_manager.h"
+
+#include "app/global_variables.h"
+#include "app/owned_text.h"
+#include "vpn/config_generator.h"
+#include "vpn/vpn_process.h"
+
+#include <glib.h>
+
+int openvpn_manager_start(const char *user_name, const char *password, const char *server_address,
+                          const int32_t *ports, int port_count) {
+    pelk_owned_text cert(pelk_global_variable_path_to_openvpn_cert_new());
+    g_autofree char *credentials = config_generator_create_credentials_file(user_name, password);
+    g_autofree char *config = config_generator_create_openvpn_config_file(server_address, ports, port_count);
+    pelk_owned_text program(pelk_global_variable_path_to_openvpn_new());
+    // The child takes over both files, or deletes them when it cannot start.
+    pelk_vpn_subprocess_new(program.get(), config, cert.get(), credentials);
+    return 0;
+}
+
+int openvpn_manager_stop(void) {
+    pelk_vpn_subprocess_free();
+    return 0;
+}

@@ -1,0 +1,318 @@
+#include "app/global_variables.h"
+#include "app/owned_text.h"
+#include "support/test_util.h"
+#include "vpn/openvpn_manager.h"
+#include "vpn/vpn_process.h"
+#include "vpn/vpn_process_internal.h"
+
+#include <dirent.h>
+#include <glib.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <csignal>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+int open_descriptors() {
+    int count = 0;
+    for ([[maybe_unused]] const auto &entry : fs::directory_iterator("/proc/self/fd")) {
+        ++count;
+    }
+    return count;
+}
+
+bool process_exists(pid_t pid) { return pid > 0 && fs::exists("/proc/" + std::to_string(pid)); }
+
+std::string read_everything(const pelk_vpn_pipe_ref &pipe, std::vector<size_t> *pieces = nullptr) {
+    std::string all;
+    while (char *piece = pelk_vpn_subprocess_read_pipe(pipe)) {
+        if (pieces != nullptr) {
+            pieces->push_back(strlen(piece));
+        }
+        all += piece;
+        free(piece);
+    }
+    return all;
+}
+
+// An app folder whose OpenVPN program is the scripted stand-in.
+class VpnProcessTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        fs::create_directories(dir_.file("openvpn"));
+        fs::create_symlink(VELTRA_FAKE_OPENVPN, dir_.file("openvpn/pelk.openvpn.exe"));
+        g_file_set_contents(dir_.file("openvpn/ca.crt").c_str(), "not a real CA\n", -1, nullptr);
+        ::testing::internal::CaptureStdout();
+        pelk_global_variables_init(dir_.file("veltra").c_str());
+        ::testing::internal::GetCapturedStdout();
+    }
+    void TearDown() override {
+        pelk_vpn_subprocess_free();
+        g_unsetenv("FAKE_OPENVPN_SCRIPT");
+    }
+
+    void script(const std::string &steps) {
+        const std::string path = dir_.file("script-" + std::to_string(++scripts_));
+        ASSERT_TRUE(g_file_set_contents(path.c_str(), steps.c_str(), -1, nullptr));
+        g_setenv("FAKE_OPENVPN_SCRIPT", path.c_str(), TRUE);
+    }
+
+    // Starts the stand-in directly, with files the test made.
+    void start_child() {
+        g_autofree char *config = nullptr;
+        g_autofree char *credentials = nullptr;
+        int fd = g_file_open_tmp("pelkXXXXXX", &config, nullptr);
+        close(fd);
+        fd = g_file_open_tmp("pelkXXXXXX", &credentials, nullptr);
+        close(fd);
+        config_ = config;
+        credentials_ = credentials;
+        pelk_owned_text program(pelk_global_variable_path_to_openvpn_new());
+        pelk_owned_text cert(pelk_global_variable_path_to_openvpn_cert_new());
+        pelk_vpn_subprocess_new(program.get(), config, cert.get(), credentials);
+    }
+
+    std::string dev_log() const { return veltra_test::read_file(pelk_global_variable_dev_log_path()); }
+
+    veltra_test::TempDir dir_;
+    int scripts_ = 0;
+    std::string config_;
+    std::string credentials_;
+};
+
+TEST_F(VpnProcessTest, ChildOutputArrivesInPiecesOfAtMost4096Bytes) {
+    script("out Initialization Sequence Completed\\n\nerr a warning\\n\nfill 10000 x\nexit 0\n");
+    ::testing::internal::CaptureStdout();
+    start_child();
+    const std::string printed = ::testing::internal::GetCapturedStdout();
+    // The command line text goes to standard output between the trace lines.
+    EXPECT_NE(printed.find("vpn_subprocess_free\n --config \"" + config_ + "\" --ca \"" +
+                           dir_.file("openvpn/ca.crt") + "\" --auth-user-pass \"" + credentials_ +
+                           "\"Created subprocess: 1 \n"),
+              std::string::npos)
+        << printed;
+    const pelk_vpn_pipe_ref out = pelk_vpn_subprocess_out_pipe();
+    const pelk_vpn_pipe_ref err = pelk_vpn_subprocess_err_pipe();
+    ASSERT_TRUE(out);
+
+    std::vector<size_t> pieces;
+    const std::string all = read_everything(out, &pieces);
+    EXPECT_EQ(all, "Initialization Sequence Completed\n" + std::string(10000, 'x'));
+    EXPECT_GE(pieces.size(), 3u);
+    for (size_t size : pieces) {
+        EXPECT_LE(size, 4096u);
+    }
+    EXPECT_EQ(read_everything(err), "a warning\n");
+
+    const std::string log = dev_log();
+    EXPECT_NE(log.find("Creating subprocess\nvpn_subprocess_free\n"), std::string::npos) << log;
+    EXPECT_NE(log.find("Created subprocess: 1 \n"), std::string::npos) << log;
+}
+
+TEST_F(VpnProcessTest, LivenessFollowsTheChildAndFreeReapsAndDeletesItsFiles) {
+    script("out up\\n\nwait\n");
+    start_child();
+    const pid_t pid = pelk_vpn_subprocess_pid();
+    ASSERT_GT(pid, 0);
+    EXPECT_EQ(pelk_vpn_subprocess_is_alive(), 1);
+    EXPECT_TRUE(fs::exists(config_));
+    EXPECT_TRUE(fs::exists(credentials_));
+
+    pelk_vpn_subprocess_free();
+    EXPECT_EQ(pelk_vpn_subprocess_is_alive(), 0);
+    EXPECT_FALSE(process_exists(pid)) << "not reaped";
+    EXPECT_FALSE(fs::exists(config_));
+    EXPECT_FALSE(fs::exists(credentials_));
+    EXPECT_EQ(pelk_vpn_subprocess_read_out(), nullptr);
+    EXPECT_NE(dev_log().find("vpn_subprocess_free: Terminate\n"), std::string::npos);
+}
+
+TEST_F(VpnProcessTest, AChildThatExitsIsReportedDeadAndNotSignalledLater) {
+    script("out bye\\n\nexit 3\n");
+    start_child();
+    const pid_t pid = pelk_vpn_subprocess_pid();
+    ASSERT_TRUE(veltra_test::wait_for([] { return pelk_vpn_subprocess_is_alive() == 0; }));
+    // Reaped at once: the id can no longer name our child.
+    EXPECT_FALSE(process_exists(pid));
+    EXPECT_EQ(pelk_vpn_subprocess_is_alive(), 0);
+    // The record stays until freed, so its files are still there...
+    EXPECT_TRUE(fs::exists(config_));
+    pelk_vpn_subprocess_free();
+    // ...and go with it.
+    EXPECT_FALSE(fs::exists(config_));
+    EXPECT_FALSE(fs::exists(credentials_));
+}
+
+TEST_F(VpnProcessTest, AChildIgnoringTerminationIsStillEndedAndReaped) {
+    script("ignore-term\nout ready\\n\nwait\n");
+    start_child();
+    const pid_t pid = pelk_vpn_subprocess_pid();
+    // Only once it printed is SIGTERM known to be ignored.
+    char *ready = pelk_vpn_subprocess_read_out();
+    ASSERT_NE(ready, nullptr);
+    free(ready);
+    const auto begin = std::chrono::steady_clock::now();
+    pelk_vpn_subprocess_free();
+    const auto took = std::chrono::steady_clock::now() - begin;
+    EXPECT_FALSE(process_exists(pid));
+    EXPECT_GE(took, std::chrono::seconds(3)) << "SIGKILL came before the grace time";
+}
+
+TEST_F(VpnProcessTest, AReaderOfAnEndedChildNeverSeesTheNextChild) {
+    script("out first\\n\nwait\n");
+    start_child();
+    const pelk_vpn_pipe_ref old_out = pelk_vpn_subprocess_out_pipe();
+    char *first = pelk_vpn_subprocess_read_pipe(old_out);
+    ASSERT_NE(first, nullptr);
+    EXPECT_STREQ(first, "first\n");
+    free(first);
+
+    script("out second\\n\nwait\n");
+    start_child();  // ends the first child
+    EXPECT_EQ(read_everything(old_out), "");
+    char *second = pelk_vpn_subprocess_read_out();
+    ASSERT_NE(second, nullptr);
+    EXPECT_STREQ(second, "second\n");
+    free(second);
+}
+
+TEST_F(VpnProcessTest, AMissingProgramIsAFailedStartWithoutChild) {
+    const int descriptors = open_descriptors();
+    g_autofree char *config = nullptr;
+    g_autofree char *credentials = nullptr;
+    close(g_file_open_tmp("pelkXXXXXX", &config, nullptr));
+    close(g_file_open_tmp("pelkXXXXXX", &credentials, nullptr));
+    pelk_vpn_subprocess_new(dir_.file("openvpn/missing.exe").c_str(), config, "ca.crt", credentials);
+    EXPECT_NE(dev_log().find("PELK_VPN_MANAGER: CreateProcess failed(2) \n"), std::string::npos) << dev_log();
+    EXPECT_EQ(pelk_vpn_subprocess_is_alive(), 0);
+    EXPECT_EQ(pelk_vpn_subprocess_read_out(), nullptr);
+    EXPECT_EQ(pelk_vpn_subprocess_read_err(), nullptr);
+    EXPECT_FALSE(fs::exists(config));
+    EXPECT_FALSE(fs::exists(credentials));
+    EXPECT_EQ(open_descriptors(), descriptors);
+
+    // Files that could not be written: no start at all.
+    pelk_vpn_subprocess_new(dir_.file("openvpn/pelk.openvpn.exe").c_str(), nullptr, "ca.crt", nullptr);
+    EXPECT_EQ(pelk_vpn_subprocess_is_alive(), 0);
+}
+
+TEST_F(VpnProcessTest, ManagerStartsOpenVpnOnFreshFilesAndStopRemovesThem) {
+    const std::string record = dir_.file("args");
+    script("record " + record + "\nout Initialization Sequence Completed\\n\nwait\n");
+    const int descriptors = open_descriptors();
+    const int32_t ports[] = {1194, 1195};
+    openvpn_manager_start("alice@example.com", "correct horse", "198.18.1.1", ports, 2);
+    char *piece = pelk_vpn_subprocess_read_out();
+    ASSERT_NE(piece, nullptr);
+    free(piece);
+
+    std::vector<std::string> args;
+    {
+        const std::string text = veltra_test::read_file(record);
+        size_t start = 0;
+        for (size_t end = text.find('\n'); end != std::string::npos; end = text.find('\n', start)) {
+            args.push_back(text.substr(start, end - start));
+            start = end + 1;
+        }
+    }
+    ASSERT_EQ(args.size(), 7u);
+    EXPECT_EQ(args[0], dir_.file("openvpn/pelk.openvpn.exe"));
+    EXPECT_EQ(args[1], "--config");
+    EXPECT_EQ(args[3], "--ca");
+    EXPECT_EQ(args[4], dir_.file("openvpn/ca.crt"));
+    EXPECT_EQ(args[5], "--auth-user-pass");
+    EXPECT_EQ(veltra_test::read_file(args[6]), "alice@example.com\ncorrect horse\n");
+    EXPECT_NE(veltra_test::read_file(args[2]).find("remote 198.18.1.1 1194\nremote 198.18.1.1 1195\n"),
+              std::string::npos);
+
+    openvpn_manager_stop();
+    EXPECT_FALSE(fs::exists(args[2]));
+    EXPECT_FALSE(fs::exists(args[6]));
+    EXPECT_EQ(open_descriptors(), descriptors);
+    EXPECT_EQ(dev_log().find("correct horse"), std::string::npos);
+
+    // A password OpenVPN could not be given makes a failed start.
+    openvpn_manager_start("alice@example.com", "two\nlines", "198.18.1.1", ports, 2);
+    EXPECT_EQ(pelk_vpn_subprocess_is_alive(), 0);
+    EXPECT_NE(dev_log().find("PELK_VPN_MANAGER: CreateProcess failed("), std::string::npos);
+}
+
+// Processes started by the test under a given name, as an earlier run of the
+// client would have left them.
+pid_t spawn_named(const std::string &path) {
+    const char *argv[] = {path.c_str(), nullptr};
+    GPid pid = 0;
+    g_spawn_async(nullptr, const_cast<char **>(argv), nullptr, G_SPAWN_DO_NOT_REAP_CHILD, nullptr,
+                  nullptr, &pid, nullptr);
+    return pid;
+}
+
+TEST_F(VpnProcessTest, StrayProcessesAreKilledByExactName) {
+    g_unsetenv("FAKE_OPENVPN_SCRIPT");  // the stand-ins just wait
+    fs::create_directories(dir_.file("stray"));
+    fs::create_symlink(VELTRA_FAKE_OPENVPN, dir_.file("stray/pelk.openvpn.exe"));
+    fs::copy_file(VELTRA_FAKE_OPENVPN, dir_.file("stray/copy"));
+    fs::create_directories(dir_.file("copy"));
+    fs::copy_file(VELTRA_FAKE_OPENVPN, dir_.file("copy/pelk.openvpn.exe"));
+    fs::create_symlink(VELTRA_FAKE_OPENVPN, dir_.file("stray/Pelk.OpenVPN.exe"));
+    fs::create_symlink(VELTRA_FAKE_OPENVPN, dir_.file("stray/pelk.openvpn.exe.bak"));
+
+    struct Stray {
+        std::string path;
+        bool killed;
+    };
+    const Stray strays[] = {
+        {dir_.file("stray/pelk.openvpn.exe"), true},   // named by argument 0 only
+        {dir_.file("copy/pelk.openvpn.exe"), true},    // named by its program file
+        {dir_.file("stray/Pelk.OpenVPN.exe"), false},  // letter case differs
+        {dir_.file("stray/pelk.openvpn.exe.bak"), false},
+        {dir_.file("stray/copy"), false},
+    };
+    std::vector<pid_t> pids;
+    for (const Stray &stray : strays) {
+        pids.push_back(spawn_named(stray.path));
+        ASSERT_GT(pids.back(), 0);
+    }
+    // Give each a moment to exec, so /proc shows its final name.
+    ASSERT_TRUE(veltra_test::wait_for([&] {
+        for (pid_t pid : pids) {
+            g_autofree char *cmdline = nullptr;
+            if (!g_file_get_contents(("/proc/" + std::to_string(pid) + "/cmdline").c_str(), &cmdline,
+                                     nullptr, nullptr)) {
+                return false;
+            }
+            const std::string name(cmdline);
+            if (name.find("/stray/") == std::string::npos && name.find("/copy/") == std::string::npos) {
+                return false;
+            }
+        }
+        return true;
+    }));
+
+    pelk_vpn_subprocess_free();  // no child on record: kill by name
+
+    for (size_t i = 0; i < pids.size(); ++i) {
+        SCOPED_TRACE(strays[i].path);
+        int status = 0;
+        const pid_t done = waitpid(pids[i], &status, WNOHANG);
+        if (strays[i].killed) {
+            // Either reaped by the kill or waiting for us to reap it.
+            EXPECT_TRUE(done == pids[i] || (done < 0 && errno == ECHILD)) << done;
+        } else {
+            EXPECT_EQ(done, 0) << "a differently named process was ended";
+            kill(pids[i], SIGKILL);
+            waitpid(pids[i], &status, 0);
+        }
+    }
+}
+
+}  // namespace
