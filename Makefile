@@ -42,5 +42,18 @@ test-tsan: setup
 	TSAN_OPTIONS="halt_on_error=1 suppressions=$(CURDIR)/tests/tsan.supp" $(MAKE) test BUILD=build-tsan BUILD_TYPE=Debug \
 	  CMAKE_ARGS="$(CMAKE_ARGS) -DVELTRA_TSAN=ON" CTEST_ARGS="-L 'unit|integration'"
 
+# Fuzzing: clang build in build-fuzz; each target runs $(FUZZ_SECONDS) seconds
+# on a copy of its committed corpus (new inputs stay out of the source tree).
+fuzz: setup
+	CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DVELTRA_FUZZ=ON -DVELTRA_TESTS=OFF $(CMAKE_ARGS)
+	cmake --build build-fuzz -j $(JOBS) --target fuzz_targets
+	set -e; mkdir -p build-fuzz/corpus build-fuzz/artifacts; \
+	for t in fuzz_key_scanner fuzz_server_list fuzz_public_ip fuzz_server_ports; do \
+	  rm -rf build-fuzz/corpus/$$t; cp -r fuzz/corpus/$$t build-fuzz/corpus/$$t; \
+	  build-fuzz/fuzz/$$t -max_total_time=$(FUZZ_SECONDS) -print_final_stats=1 \
+	    -artifact_prefix=build-fuzz/artifacts/$$t- build-fuzz/corpus/$$t; \
+	done
+
 clean:
 	rm -rf build build-asan build-tsan build-fuzz

@@ -1,0 +1,23 @@
+#include "dal/string_helper.h"
+
+#include <cstdlib>
+#include <cstring>
+
+char *pelk_string_helper_string_new_from(const char *text)
+{
+    const char *source = text != nullptr ? text : "";
+    const size_t length = std::strlen(source);
+    auto *copy = static_cast<char *>(std::malloc(length + 1));
+    // Out of memory ends the program, as it does everywhere in GLib: callers
+    // rely on a text, and a silent NULL would surface far from the cause.
+    if (copy == nullptr) {
+        std::abort();
+    }
+    std::memcpy(copy, source, length + 1);
+    return copy;
+}
+
+void pelk_string_helper_string_free(char *text)
+{
+    std::free(text);
+}
