@@ -1,5 +1,5 @@
 # The two commands of the README:
-#   make demo   build and start the client
+#   make demo   build, start the sandbox, and run the client inside it
 #   make test   install what is missing, build, run every test
 # The rest are steps of those two, and the sanitizer and fuzz builds.
 
@@ -27,8 +27,13 @@ $(BUILD)/build.ninja:
 build: $(BUILD)/build.ninja
 	cmake --build $(BUILD) -j $(JOBS)
 
+# The sandbox makes network namespaces, so it runs as root; the client inside
+# it keeps the caller's display.
+SUDO := $(shell [ "$$(id -u)" -eq 0 ] || echo sudo --preserve-env=DISPLAY,XAUTHORITY,WAYLAND_DISPLAY,XDG_RUNTIME_DIR)
+
 demo: setup build
-	cd $(BUILD)/app && ./veltra
+	$(SUDO) scripts/sandbox up
+	$(SUDO) scripts/sandbox exec -- $(CURDIR)/$(BUILD)/sandbox/app/veltra
 
 test: setup build
 	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS) $(CTEST_ARGS)

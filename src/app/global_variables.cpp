@@ -17,12 +17,21 @@ namespace {
 // layout; a longer one is refused rather than cut to a different folder.
 constexpr size_t kFolderBufferSize = 500;
 
-std::string exe_path;
-std::string app_dir;
-char path_separator = '\0';
-std::string dev_log_path;
-std::string out_log_path;
-std::string err_log_path;
+// Worker threads are never joined and may still log while the process
+// exits, so the paths are never destroyed.
+struct Paths {
+    std::string exe_path;
+    std::string app_dir;
+    char separator = '\0';
+    std::string dev_log;
+    std::string out_log;
+    std::string err_log;
+};
+
+Paths &paths() {
+    static Paths *instance = new Paths();
+    return *instance;
+}
 
 // The folder part of path, separator included, and that separator; "" and
 // '\0' when the path holds none.
@@ -49,10 +58,10 @@ std::string folder_of_running_program(char *separator) {
 char *copy_text(const std::string &text) { return strdup(text.c_str()); }
 
 std::string openvpn_path(const char *file) {
-    if (app_dir.empty()) {
+    if (paths().app_dir.empty()) {
         return "";
     }
-    return app_dir + "openvpn" + path_separator + file;
+    return paths().app_dir + "openvpn" + paths().separator + file;
 }
 
 void make_folder(const std::string &path) {
@@ -72,19 +81,20 @@ std::string log_path_in(const std::string &folder) {
 }  // namespace
 
 void pelk_global_variables_init(const char *path) {
-    exe_path = path != nullptr ? path : "";
-    path_separator = '\0';
-    dev_log_path.clear();
-    out_log_path.clear();
-    err_log_path.clear();
+    Paths &p = paths();
+    p.exe_path = path != nullptr ? path : "";
+    p.separator = '\0';
+    p.dev_log.clear();
+    p.out_log.clear();
+    p.err_log.clear();
 
-    app_dir = folder_of(exe_path, &path_separator);
-    if (app_dir.empty()) {
-        app_dir = folder_of_running_program(&path_separator);
+    p.app_dir = folder_of(p.exe_path, &p.separator);
+    if (p.app_dir.empty()) {
+        p.app_dir = folder_of_running_program(&p.separator);
     }
 
     // The log folders are always joined with '/', whatever the program path uses.
-    const std::string log_root = app_dir + "Logs/";
+    const std::string log_root = p.app_dir + "Logs/";
     const std::string out_dir = log_root + "out/";
     const std::string err_dir = log_root + "err/";
     const std::string dev_dir = log_root + "dev/";
@@ -100,17 +110,17 @@ void pelk_global_variables_init(const char *path) {
     make_folder(out_dir);
     make_folder(dev_dir);
 
-    dev_log_path = log_path_in(dev_dir);
-    out_log_path = log_path_in(out_dir);
-    err_log_path = log_path_in(err_dir);
+    p.dev_log = log_path_in(dev_dir);
+    p.out_log = log_path_in(out_dir);
+    p.err_log = log_path_in(err_dir);
 }
 
-const char *pelk_global_variable_exe_path(void) { return exe_path.c_str(); }
-char pelk_global_variable_path_separator(void) { return path_separator; }
-const char *pelk_global_variable_dev_log_path(void) { return dev_log_path.c_str(); }
-const char *pelk_global_variable_out_log_path(void) { return out_log_path.c_str(); }
-const char *pelk_global_variable_err_log_path(void) { return err_log_path.c_str(); }
+const char *pelk_global_variable_exe_path(void) { return paths().exe_path.c_str(); }
+char pelk_global_variable_path_separator(void) { return paths().separator; }
+const char *pelk_global_variable_dev_log_path(void) { return paths().dev_log.c_str(); }
+const char *pelk_global_variable_out_log_path(void) { return paths().out_log.c_str(); }
+const char *pelk_global_variable_err_log_path(void) { return paths().err_log.c_str(); }
 
-char *pelk_global_variable_path_to_dir_new(void) { return copy_text(app_dir); }
+char *pelk_global_variable_path_to_dir_new(void) { return copy_text(paths().app_dir); }
 char *pelk_global_variable_path_to_openvpn_new(void) { return copy_text(openvpn_path("pelk.openvpn.exe")); }
 char *pelk_global_variable_path_to_openvpn_cert_new(void) { return copy_text(openvpn_path("ca.crt")); }

@@ -3,9 +3,14 @@
 #include "app/global_variables.h"
 #include "app/logger.h"
 #include "platform/elevation.h"
+#include "service/http_manager.h"
+#include "views/windows_controller.h"
+#include "vpn/vpn_manager_thread.h"
 
 #include <gtk/gtk.h>
 #include <unistd.h>
+
+#include <csignal>
 
 namespace {
 
@@ -27,10 +32,16 @@ int pelk_main(int argc, char **argv) {
         return 0;
     }
 
+    // libcurl runs without signals (NOSIGNAL), so a peer closing a TLS
+    // connection would otherwise end the client through SIGPIPE.
+    signal(SIGPIPE, SIG_IGN);
     disable_gl_probe();
     gtk_init(&argc, &argv);
     pelk_global_variables_init(argv[0]);
     log_start();
+    http_manager_global_init();
+    vpn_manager_thread_start();
+    pelk_windows_controller_init();
 
     gtk_main();
     return 0;

@@ -31,7 +31,9 @@ struct transport_settings {
 std::once_flag global_init_once;
 std::once_flag settings_once;
 std::mutex settings_lock;  // guards settings after the first reading
-transport_settings settings;
+// Never destroyed: worker threads that are never joined may still run an
+// exchange while the process exits.
+transport_settings &settings = *new transport_settings();
 
 void read_settings_once() {
     std::call_once(settings_once, [] {

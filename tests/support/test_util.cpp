@@ -2,6 +2,7 @@
 
 #include <glib.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -42,6 +43,29 @@ std::string read_file(const std::string &path) {
     std::ostringstream out;
     out << in.rdbuf();
     return out.str();
+}
+
+int count_entries(const std::string &folder, const std::string &prefix) {
+    int count = 0;
+    std::error_code error;
+    for (const auto &entry : std::filesystem::directory_iterator(folder, error)) {
+        count += entry.path().filename().string().rfind(prefix, 0) == 0 ? 1 : 0;
+    }
+    return count;
+}
+
+int count_occurrences(const std::string &text, const std::string &what) {
+    int count = 0;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) {
+        ++count;
+    }
+    return count;
+}
+
+std::string take_text(char *text) {
+    std::string result = text != nullptr ? text : "";
+    free(text);
+    return result;
 }
 
 }  // namespace veltra_test

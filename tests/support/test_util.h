@@ -31,4 +31,13 @@ bool wait_for(const std::function<bool()> &predicate,
 // Whole content of a file, or "" when it cannot be read.
 std::string read_file(const std::string &path);
 
+// Entries of a folder whose names start with prefix.
+int count_entries(const std::string &folder, const std::string &prefix = "");
+
+// Occurrences of what in text, overlapping ones included.
+int count_occurrences(const std::string &text, const std::string &what);
+
+// Takes over a malloc'd text: its content ("" for nullptr), then frees it.
+std::string take_text(char *text);
+
 }  // namespace veltra_test

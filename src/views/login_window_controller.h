@@ -1,0 +1,11 @@
+#pragma once
+
+// The outcome of a sign-in, on the GTK main thread.
+
+// Remembers the credentials, fetches the server list, opens the main screen
+// and connects to the favourite when the user asked for that.
+void pelk_login_window_controller_on_login_succeeded(void);
+
+// Turns start-at-login off, clears what the failure invalidated and shows
+// the message for the code.
+void pelk_login_window_controller_on_login_failed(int error_code);

@@ -1,0 +1,24 @@
+#include "views/main_window_controller.h"
+
+#include "view_models/main_view_model.h"
+#include "vpn/public_ip_updater.h"
+
+void pelk_main_window_controller_on_vpn_started(void) { public_ip_updater_thread_start(); }
+
+void pelk_main_window_controller_on_vpn_error(void) {
+    pelk_view_model_main_vpn_state_set(PELK_DAL_VPN_BUTTON_STATE_ERROR);
+    pelk_view_model_main_vpn_button_invoke_vpn_disconnect();
+}
+
+void pelk_main_window_controller_on_vpn_died(void) { pelk_main_window_controller_on_vpn_error(); }
+
+void pelk_main_window_controller_on_vpn_disconnecting(void) {
+    pelk_view_model_main_vpn_state_set(PELK_DAL_VPN_BUTTON_STATE_DISCONNECTING);
+}
+
+void pelk_main_window_controller_on_vpn_disconnected(void) {
+    pelk_view_model_main_vpn_state_set(PELK_DAL_VPN_BUTTON_STATE_DISCONNECTED);
+    pelk_view_model_main_geo_remote_reset();
+}
+
+void pelk_main_window_controller_on_vpn_after_disconnected(void) {}

@@ -1,0 +1,30 @@
+#include "vpn/vpn_controller.h"
+
+#include "views/main_window_controller.h"
+#include "vpn/vpn_worker_threads.h"
+
+#include <cstring>
+
+void pelk_vpn_controller_on_vpn_started(void) {
+    vpn_process_state_thread_start();
+    vpn_std_out_thread_start();
+    vpn_std_err_thread_start();
+}
+
+void pelk_vpn_controller_on_vpn_stoped(void) {
+    vpn_process_state_thread_exit();
+    vpn_std_out_thread_exit();
+    vpn_std_err_thread_exit();
+}
+
+void pelk_vpn_controller_on_process_std_out_update(const char *piece) {
+    // The longer marker contains the shorter one, so it is tested first.
+    // Each piece stands alone: a marker split across two is not seen.
+    if (strstr(piece, "Initialization Sequence Completed With Errors") != nullptr) {
+        pelk_main_window_controller_on_vpn_error();
+    } else if (strstr(piece, "Initialization Sequence Completed") != nullptr) {
+        pelk_main_window_controller_on_vpn_started();
+    }
+}
+
+void pelk_vpn_controller_on_process_std_err_update(const char *piece) { (void)piece; }

@@ -1,0 +1,236 @@
+#include "vpn/vpn_manager_thread.h"
+
+#include "app/logger.h"
+#include "app/owned_text.h"
+#include "platform/clock.h"
+#include "service/http_manager.h"
+#include "service/json_parser.h"
+#include "service/ntlm.h"
+#include "service/service_api.h"
+#include "view_models/main_view_model.h"
+#include "views/main_window_controller.h"
+#include "vpn/openvpn_manager.h"
+#include "vpn/vpn_controller.h"
+#include "vpn/vpn_manager_thread_internal.h"
+
+#include <glib.h>
+
+#include <atomic>
+#include <cstdint>
+#include <cstdlib>
+#include <mutex>
+#include <string>
+#include <system_error>
+#include <thread>
+#include <vector>
+
+namespace {
+
+enum Command { kConnect = 0, kDisconnect = 1, kIdle = 2 };
+
+constexpr unsigned int kPollMs = 500;
+constexpr unsigned int kAfterStopMs = 10000;
+constexpr unsigned int kAfterDisconnectedMs = 1000;
+
+struct Request {
+    std::string user_name;
+    std::string password;
+    std::string server_address;
+    std::vector<int32_t> ports;
+};
+
+// Lives for the whole process: the manager thread is never joined, so its
+// state must outlive static destruction at exit.
+struct Manager {
+    std::atomic<int> command{kIdle};
+    std::atomic<int> busy{0};
+    std::atomic<unsigned int> time_divisor{1};
+    std::atomic<bool> started{false};
+    std::mutex request_lock;
+    Request request;
+};
+
+Manager &manager() {
+    static Manager *instance = new Manager();
+    return *instance;
+}
+
+void request_ports(const Request &job) {
+    http_response *response = http_response_new(on_http_response_server_ports);
+    pelk_owned_text digest(pelk_ntlm_encrypt(job.password.c_str()));
+    char *url = http_manager_method_port_numbers_url_new(job.user_name.c_str(), digest.get(),
+                                                          job.server_address.c_str());
+    if (url != nullptr && response != nullptr) {
+        http_manager_url_exec(url, response);
+    }
+    http_manager_url_free(url);
+    http_response_free(response);
+}
+
+void connect_job() {
+    pelk_write_dev_log("vpn_manager_thread - connect enter\n");
+    pelk_view_model_main_vpn_state_reset();
+    pelk_view_model_main_vpn_state_set(PELK_DAL_VPN_BUTTON_STATE_CONNECTING);
+
+    // The tunnel is judged by the change of the public address, so the
+    // address without it must be known first; the lookup at start may have
+    // failed (no network yet) and must not be taken from the tunnel.
+    if (!pelk_view_model_main_has_initial_ip()) {
+        pelk_view_model_main_update_public_ip();
+    }
+
+    Request job;
+    {
+        std::lock_guard<std::mutex> guard(manager().request_lock);
+        job = manager().request;
+    }
+    request_ports(job);
+    {
+        std::lock_guard<std::mutex> guard(manager().request_lock);
+        job.ports = manager().request.ports;
+    }
+
+    pelk_write_dev_log("vpn_manager thread - openvpn_manager_start!\n");
+    openvpn_manager_start(job.user_name.c_str(), job.password.c_str(), job.server_address.c_str(),
+                          job.ports.data(), static_cast<int>(job.ports.size()));
+    pelk_vpn_controller_on_vpn_started();
+    pelk_write_dev_log("vpn_manager_thread - connect done\n");
+}
+
+void disconnect_job() {
+    pelk_write_dev_log("vpn_manager_thread - disconnect enter\n");
+    pelk_main_window_controller_on_vpn_disconnecting();
+    pelk_vpn_controller_on_vpn_stoped();
+    vpn_manager_thread_sleep(kPollMs);
+    openvpn_manager_stop();
+    vpn_manager_thread_sleep(kAfterStopMs);
+    pelk_main_window_controller_on_vpn_disconnected();
+    vpn_manager_thread_sleep(kAfterDisconnectedMs);
+    pelk_main_window_controller_on_vpn_after_disconnected();
+    pelk_write_dev_log("vpn_manager_thread - disconnect done\n");
+}
+
+[[noreturn]] void manager_loop() {
+    Manager &m = manager();
+    for (;;) {
+        vpn_manager_thread_sleep(kPollMs);
+        // Taking the command and marking the job are one step, so a connect
+        // request never sees the manager idle while a job is about to run.
+        int command = m.command.load();
+        if (command == kIdle) {
+            continue;
+        }
+        m.busy = 1;
+        command = m.command.exchange(kIdle);
+        pelk_write_dev_log("vpn_manager thread - awaked!\n");
+        if (command == kConnect) {
+            connect_job();
+        } else if (command == kDisconnect) {
+            disconnect_job();
+        }
+        m.busy = 0;
+    }
+}
+
+void log_lines(std::initializer_list<const char *> texts) {
+    for (const char *text : texts) {
+        pelk_write_dev_log(text);
+    }
+}
+
+}  // namespace
+
+void vpn_manager_thread_set_time_divisor(unsigned int divisor) { manager().time_divisor = divisor > 0 ? divisor : 1; }
+
+void vpn_manager_thread_sleep(unsigned int milliseconds) { pelk_sleep(milliseconds / manager().time_divisor); }
+
+int vpn_manager_thread_is_busy(void) { return manager().busy; }
+
+int vpn_manager_thread_command(void) { return manager().command; }
+
+void vpn_manager_thread_reset_command(void) { manager().command = kIdle; }
+
+int vpn_manager_thread_start(void) {
+    pelk_write_dev_log("Spawning vpn_manager thread\n");
+    if (manager().started.exchange(true)) {
+        return 0;
+    }
+    try {
+        std::thread(manager_loop).detach();
+    } catch (const std::system_error &) {
+        manager().started = false;
+        return 1;
+    }
+    return 0;
+}
+
+void vpn_manager_thread_invoke_vpn_start(const char *user_name, const char *password,
+                                         const char *server_address) {
+    Manager &m = manager();
+    for (;;) {
+        log_lines({"vpn_manager thread - start invoked\n", "USERNAME:", user_name != nullptr ? user_name : "",
+                   "\n", "PASSWORD:", "***", "\n", "SERVER:", server_address != nullptr ? server_address : "",
+                   "\n"});
+        if (m.busy) {
+            pelk_write_dev_log("vpn_manager thread - busy. Retry\n");
+            vpn_manager_thread_sleep(kPollMs);
+            continue;
+        }
+        {
+            std::lock_guard<std::mutex> guard(m.request_lock);
+            m.request.user_name = user_name != nullptr ? user_name : "";
+            m.request.password = password != nullptr ? password : "";
+            m.request.server_address = server_address != nullptr ? server_address : "";
+        }
+        m.command = kConnect;
+        vpn_manager_thread_sleep(kPollMs);
+        return;
+    }
+}
+
+void vpn_manager_thread_invoke_vpn_stop(void) { manager().command = kDisconnect; }
+
+void vpn_manager_thread_on_server_ports_loaded(int *ports, int count) {
+    std::vector<int32_t> list(ports, ports + (ports != nullptr && count > 0 ? count : 0));
+    free(ports);
+    {
+        std::lock_guard<std::mutex> guard(manager().request_lock);
+        manager().request.ports = list;
+    }
+    pelk_write_dev_log("vpn_manager thread - Ports accepted!\n");
+    for (int32_t port : list) {
+        g_autofree char *line = g_strdup_printf("%i \n", port);
+        pelk_write_dev_log(line);
+    }
+}
+
+int on_http_response_server_ports(http_response *response) {
+    if (response->status_code != 200) {
+        return 0;
+    }
+    log_lines({"Parsing server list response\n", response->body, "\n"});
+    pelk_json_server_ports reply = pelk_json_read_server_ports(response->body);
+    if (reply.parse_result <= 0) {
+        pelk_owned_text reason(pelk_json_parse_result_text_new(reply.parse_result));
+        log_lines({"Unable to parse\n", reason.get()});
+        pelk_json_server_ports_clear(&reply);
+        return 0;
+    }
+    pelk_write_dev_log("Getting ports count\n");
+    g_autofree char *count_line = g_strdup_printf("ports count = %i\n", reply.ports_count);
+    pelk_write_dev_log(count_line);
+    for (int i = 0; i < reply.tokens_count; ++i) {
+        pelk_owned_text line(pelk_json_port_token_log_line_new(i, reply.tokens[i].text));
+        pelk_write_dev_log(line.get());
+        if (reply.tokens[i].is_primitive) {
+            pelk_write_dev_log("token is primitive - adding to ports\n");
+        }
+    }
+    pelk_write_dev_log("http_response_delegated: server_ports parsed!\n");
+    pelk_write_dev_log("on_http_response_server_ports - invoking graphic update\n");
+    const int count = reply.ports_count;
+    vpn_manager_thread_on_server_ports_loaded(pelk_json_server_ports_take_ports(&reply), count);
+    pelk_json_server_ports_clear(&reply);
+    pelk_write_dev_log("on_http_response_server_ports - exit\n");
+    return 0;
+}

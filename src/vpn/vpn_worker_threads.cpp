@@ -1,0 +1,135 @@
+#include "vpn/vpn_worker_threads.h"
+
+#include "app/global_variables.h"
+#include "app/logger.h"
+#include "view_models/main_view_model.h"
+#include "vpn/vpn_controller.h"
+#include "vpn/vpn_manager_thread_internal.h"
+#include "vpn/vpn_process.h"
+#include "vpn/vpn_process_internal.h"
+
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <mutex>
+#include <system_error>
+#include <thread>
+
+namespace {
+
+constexpr unsigned int kPollMs = 500;
+
+// Shared by a thread and its record: a stop request reaches the thread even
+// after the record has forgotten it.
+struct Worker {
+    std::atomic<bool> stop{false};
+    std::atomic<bool> busy{false};
+};
+using WorkerRef = std::shared_ptr<Worker>;
+
+std::mutex records_lock;
+WorkerRef state_watcher;
+WorkerRef out_reader;
+WorkerRef err_reader;
+
+int launch(WorkerRef &record, void (*body)(WorkerRef, pelk_vpn_pipe_ref), pelk_vpn_pipe_ref pipe) {
+    auto worker = std::make_shared<Worker>();
+    {
+        std::lock_guard<std::mutex> guard(records_lock);
+        if (record) {
+            record->stop = true;
+        }
+        record = worker;
+    }
+    try {
+        std::thread(body, worker, std::move(pipe)).detach();
+    } catch (const std::system_error &) {
+        return 1;
+    }
+    return 0;
+}
+
+void stop(WorkerRef &record) {
+    std::lock_guard<std::mutex> guard(records_lock);
+    if (record) {
+        record->stop = true;
+        record->busy = false;
+        record.reset();
+    }
+}
+
+void watch_state(WorkerRef self, pelk_vpn_pipe_ref) {
+    // The first answer comes at once, ahead of the readers' first output:
+    // the tunnel check that output starts needs to know the child is alive.
+    for (;;) {
+        if (self->stop) {
+            return;
+        }
+        self->busy = true;
+        const int alive = pelk_vpn_subprocess_is_alive();
+        // A child being ended on purpose is not a lost connection.
+        if (self->stop) {
+            return;
+        }
+        pelk_view_model_main_is_vpn_alive_set(alive);
+        if (!alive) {
+            return;  // reported once; the error path takes over
+        }
+        self->busy = false;
+        vpn_manager_thread_sleep(kPollMs);
+    }
+}
+
+// Reads the pipe of the child this reader was started for until it ends or
+// the reader is stopped. Output read after a stop request is dropped.
+void read_pipe(WorkerRef self, pelk_vpn_pipe_ref pipe, const char *log_path,
+               void (*handle)(const char *piece), bool print) {
+    while (!self->stop) {
+        vpn_manager_thread_sleep(kPollMs);
+        self->busy = true;
+        char *piece = pelk_vpn_subprocess_read_pipe(pipe);
+        if (piece == nullptr || self->stop) {
+            free(piece);
+            return;
+        }
+        pelk_logger_log_write(log_path, piece);
+        if (print) {
+            fputs(piece, stdout);
+            fflush(stdout);
+        }
+        handle(piece);
+        free(piece);
+        self->busy = false;
+    }
+}
+
+void read_out(WorkerRef self, pelk_vpn_pipe_ref pipe) {
+    read_pipe(std::move(self), std::move(pipe), pelk_global_variable_out_log_path(),
+              pelk_vpn_controller_on_process_std_out_update, true);
+}
+
+void read_err(WorkerRef self, pelk_vpn_pipe_ref pipe) {
+    read_pipe(std::move(self), std::move(pipe), pelk_global_variable_err_log_path(),
+              pelk_vpn_controller_on_process_std_err_update, false);
+}
+
+}  // namespace
+
+int vpn_process_state_thread_start(void) {
+    pelk_write_dev_log("vpn_process_state_start\n");
+    return launch(state_watcher, watch_state, nullptr);
+}
+
+void vpn_process_state_thread_exit(void) {
+    pelk_write_dev_log("vpn_process_state_exit\n");
+    stop(state_watcher);
+}
+
+int vpn_std_out_thread_start(void) { return launch(out_reader, read_out, pelk_vpn_subprocess_out_pipe()); }
+
+void vpn_std_out_thread_exit(void) { stop(out_reader); }
+
+int vpn_std_err_thread_start(void) { return launch(err_reader, read_err, pelk_vpn_subprocess_err_pipe()); }
+
+void vpn_std_err_thread_exit(void) { stop(err_reader); }

@@ -1,0 +1,202 @@
+// The connect and disconnect jobs on the manager thread, against the
+// reference account service and the scripted OpenVPN stand-in: the cases the
+// real program cannot be made to show, and the bookkeeping of threads, files
+// and descriptors over many cycles.
+#include "../view_models/service_fixture.h"
+#include "dal/string_helper.h"
+#include "view_models/main_view_model.h"
+#include "vpn/vpn_controller.h"
+#include "vpn/vpn_manager_thread.h"
+#include "vpn/vpn_process.h"
+#include "vpn/vpn_process_internal.h"
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace {
+
+namespace fs = std::filesystem;
+using veltra_test::count_entries;
+using veltra_test::count_occurrences;
+using veltra_test::kAlice;
+
+class VpnEngineTest : public veltra_test::ServiceFixture {
+  protected:
+    void SetUp() override {
+        ServiceFixture::SetUp();
+        fs::create_directories(dir_.file("app/openvpn"));
+        fs::create_symlink(VELTRA_FAKE_OPENVPN, dir_.file("app/openvpn/pelk.openvpn.exe"));
+        g_file_set_contents(dir_.file("app/openvpn/ca.crt").c_str(), "-\n", -1, nullptr);
+        ASSERT_EQ(vpn_manager_thread_start(), 0);
+    }
+    void TearDown() override {
+        // The manager is never joined: let it finish its job before the
+        // process ends under it.
+        idle();
+        pelk_vpn_controller_on_vpn_stoped();
+        pelk_vpn_subprocess_free();
+        g_unsetenv("FAKE_OPENVPN_SCRIPT");
+    }
+
+    void script(const std::string &steps) {
+        const std::string path = dir_.file("script-" + std::to_string(++scripts_));
+        ASSERT_TRUE(g_file_set_contents(path.c_str(), steps.c_str(), -1, nullptr));
+        g_setenv("FAKE_OPENVPN_SCRIPT", path.c_str(), TRUE);
+    }
+
+    static bool state_is(pelk_dal_vpn_button_state state) {
+        return veltra_test::wait_for([state] { return pelk_view_model_main_vpn_state_get() == state; });
+    }
+    static bool idle() {
+        return veltra_test::wait_for(
+            [] { return vpn_manager_thread_is_busy() == 0 && vpn_manager_thread_command() == 2; });
+    }
+    void connect() { vpn_manager_thread_invoke_vpn_start(kAlice.email.c_str(), kAlice.password.c_str(), "198.18.1.1"); }
+
+    int scripts_ = 0;
+};
+
+TEST_F(VpnEngineTest, UnchangedAddressThroughTheTunnelIsAnErrorAndDisconnects) {
+    // The service sees the same loopback address with or without the
+    // stand-in "tunnel": exactly the tunnel that passes no traffic.
+    script("out Initialization Sequence Completed\\n\nwait\n");
+    connect();
+    ASSERT_TRUE(state_is(96)) << pelk_view_model_main_vpn_state_get();
+    EXPECT_TRUE(idle());
+    const std::string log = dev_log();
+    EXPECT_NE(log.find("geo_set: setting initial \n"), std::string::npos);
+    EXPECT_NE(log.find("geo_set: setting remote \n"), std::string::npos);
+    EXPECT_NE(log.find("vpn_manager thread - Ports accepted!\n1194 \n1195 \n"), std::string::npos);
+    EXPECT_EQ(count_occurrences(log, "vpn_button_invoke_vpn_disconnect enter. \n"), 1);
+    EXPECT_EQ(pelk_vpn_subprocess_is_alive(), 0);
+    drain_main_loop();
+    const auto tray = pelk_views_vpn_tray_view_delivered();
+    ASSERT_GE(tray.size(), 4u);
+    EXPECT_EQ(tray.front(), 8u);
+    EXPECT_EQ(tray.back(), 96u);
+}
+
+TEST_F(VpnEngineTest, WithErrorsRaisesOnlyTheErrorEvent) {
+    script("out Initialization Sequence Completed With Errors\\n\nwait\n");
+    connect();
+    ASSERT_TRUE(state_is(96));
+    const std::string log = dev_log();
+    // One lookup in all: the one without a tunnel before starting OpenVPN.
+    EXPECT_EQ(count_occurrences(log, "pelk_controls_public_ip_widget_update_ip enter \n"), 1);
+    EXPECT_EQ(log.find("geo_set: setting remote"), std::string::npos);
+}
+
+TEST_F(VpnEngineTest, AMarkerSplitAcrossPiecesRaisesNothing) {
+    script("out Initialization Seq\nsleep 300\nout uence Completed\\n\nwait\n");
+    connect();
+    ASSERT_TRUE(state_is(8));
+    // Both halves have been read and handled by now.
+    ASSERT_TRUE(veltra_test::wait_for([] {
+        return veltra_test::read_file(pelk_global_variable_out_log_path()).find("uence Completed") != std::string::npos;
+    }));
+    EXPECT_EQ(pelk_view_model_main_vpn_state_get(), 8u);
+    EXPECT_EQ(pelk_view_model_main_is_vpn_alive_get(), 1);
+    EXPECT_EQ(veltra_test::read_file(pelk_global_variable_out_log_path()),
+              "Initialization Sequence Completed\n");
+}
+
+TEST_F(VpnEngineTest, ADyingChildIsReportedOnceAndDisconnected) {
+    script("out Initialization Seq\nsleep 200\nexit 1\n");
+    connect();
+    ASSERT_TRUE(state_is(96));
+    EXPECT_TRUE(idle());
+    const std::string log = dev_log();
+    EXPECT_EQ(count_occurrences(log, "vpn_button_invoke_vpn_disconnect enter. \n"), 1);
+    EXPECT_EQ(pelk_view_model_main_is_vpn_alive_get(), 0);
+}
+
+TEST_F(VpnEngineTest, AFailedPortRequestStartsWithoutRemoteLines) {
+    const std::string record = dir_.file("args");
+    script("record " + record + "\nwait\n");
+    // No account service: neither the address nor the ports can be had.
+    http_manager_base_url_override("https://127.0.0.1:1/RESTF-1.0.2/rest/api/");
+    connect();
+    ASSERT_TRUE(veltra_test::wait_for([&] { return fs::exists(record); }));
+    ASSERT_TRUE(veltra_test::wait_for([&] { return veltra_test::read_file(record).size() > 0; }));
+    std::vector<std::string> args;
+    std::string text = veltra_test::read_file(record);
+    for (size_t start = 0, end; (end = text.find('\n', start)) != std::string::npos; start = end + 1) {
+        args.push_back(text.substr(start, end - start));
+    }
+    ASSERT_EQ(args.size(), 7u);
+    const std::string config = veltra_test::read_file(args[2]);
+    EXPECT_NE(config.find("remote-random\nresolv-retry infinite\n"), std::string::npos) << config;
+    EXPECT_EQ(config.find("remote "), std::string::npos);
+}
+
+TEST_F(VpnEngineTest, AChildIgnoringTerminationIsGoneAfterTheStopSequence) {
+    script("ignore-term\nout up\\n\nwait\n");
+    connect();
+    ASSERT_TRUE(veltra_test::wait_for([] { return pelk_vpn_subprocess_pid() > 0; }));
+    const int pid = pelk_vpn_subprocess_pid();
+    ASSERT_TRUE(idle());
+    pelk_view_model_main_vpn_button_invoke_vpn_disconnect();
+    ASSERT_TRUE(state_is(32));
+    EXPECT_FALSE(fs::exists("/proc/" + std::to_string(pid)));
+}
+
+TEST_F(VpnEngineTest, CommandsWithoutAQueue) {
+    script("wait\n");
+    // A disconnect written before the manager woke replaces the connect.
+    vpn_manager_thread_set_time_divisor(1);
+    connect();  // returns after one poll; the manager may not have looked yet
+    vpn_manager_thread_invoke_vpn_stop();
+    vpn_manager_thread_set_time_divisor(100);
+    ASSERT_TRUE(idle());
+    std::string log = dev_log();
+    if (log.find("vpn_manager_thread - connect enter\n") == std::string::npos) {
+        EXPECT_NE(log.find("vpn_manager_thread - disconnect enter\n"), std::string::npos);
+    }
+
+    // A connect asked for during a disconnect waits for it, saying so.
+    connect();
+    ASSERT_TRUE(veltra_test::wait_for([] { return pelk_vpn_subprocess_pid() > 0; }));
+    ASSERT_TRUE(idle());
+    vpn_manager_thread_set_time_divisor(10);  // a disconnect of about 1.2 s
+    vpn_manager_thread_invoke_vpn_stop();
+    ASSERT_TRUE(veltra_test::wait_for([] { return vpn_manager_thread_is_busy() == 1; }));
+    connect();
+    vpn_manager_thread_set_time_divisor(100);
+    log = dev_log();
+    EXPECT_GE(count_occurrences(log, "vpn_manager thread - busy. Retry\n"), 1);
+    const size_t disconnect_done = log.rfind("vpn_manager_thread - disconnect done\n");
+    const size_t accepted = log.rfind("vpn_manager thread - start invoked\n");
+    EXPECT_LT(disconnect_done, accepted);
+    EXPECT_TRUE(veltra_test::wait_for([] { return pelk_view_model_main_vpn_state_get() == 8u; }));
+}
+
+TEST_F(VpnEngineTest, CyclesLeaveNoThreadFileOrDescriptorBehind) {
+    script("out Initialization Sequence Completed\\n\nwait\n");
+    // What lives for the whole run comes first: the address seen without a
+    // tunnel (and the threads of the first exchange), and the main loop's
+    // wake-up descriptor that the first post to the tray makes.
+    pelk_view_model_main_update_public_ip();
+    pelk_view_model_main_vpn_state_set(2);
+    drain_main_loop();
+    const int threads = count_entries("/proc/self/task");
+    const int descriptors = count_entries("/proc/self/fd");
+    const int files = count_entries(g_get_tmp_dir(), "pelk");
+    for (int cycle = 0; cycle < 20; ++cycle) {
+        SCOPED_TRACE(cycle);
+        pelk_view_model_main_vpn_state_reset();
+        pelk_view_model_main_vpn_state_set(1);
+        connect();
+        // The stand-in cannot change the address, so every cycle ends in the
+        // error path: a connect and a full disconnect.
+        ASSERT_TRUE(state_is(96));
+        ASSERT_TRUE(idle());
+    }
+    EXPECT_TRUE(veltra_test::wait_for([&] { return count_entries("/proc/self/task") == threads; }))
+        << count_entries("/proc/self/task") << " threads, " << threads << " before";
+    EXPECT_EQ(count_entries("/proc/self/fd"), descriptors);
+    EXPECT_EQ(count_entries(g_get_tmp_dir(), "pelk"), files);
+    EXPECT_EQ(dev_log().find(kAlice.password), std::string::npos);
+}
+
+}  // namespace
