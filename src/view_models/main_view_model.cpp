@@ -77,6 +77,9 @@ gboolean deliver_tray_state(gpointer data) {
 
 void free_state_copy(gpointer data) { delete static_cast<pelk_dal_vpn_button_state *>(data); }
 
+// Whether the lookup running on this thread recorded an address.
+thread_local bool address_recorded = false;
+
 // Selection under the selected-server lock, held by the caller.
 void select_locked(pelk_dal_server_entity *server) {
     selected_server = server;
@@ -152,6 +155,7 @@ void pelk_view_model_main_is_vpn_alive_set(int alive) {
 int pelk_view_model_main_is_vpn_alive_get(void) { return vpn_alive; }
 
 void pelk_view_model_main_update_public_ip(void) {
+    address_recorded = false;
     update_ip_job = kRunning;
     pelk_write_dev_log("pelk_controls_public_ip_widget_update_ip enter \n");
     http_response *response = http_response_new(on_http_response_public_ip);
@@ -159,6 +163,16 @@ void pelk_view_model_main_update_public_ip(void) {
     const int result = http_manager_url_exec(http_manager_method_get_public_ip_url(), response);
     http_response_free(response);
     update_ip_job = result == 0 ? kDone : kFailed;
+
+    // The lookup through a new tunnel is what decides "connected"; one that
+    // brings no address back cannot decide it, and without this the state
+    // would stay at "Connecting..." for as long as OpenVPN runs.
+    const bool tunnel_check = vpn_alive && pelk_view_model_main_has_initial_ip() &&
+                              (vpn_state.load() & PELK_DAL_VPN_BUTTON_STATE_CONNECTING) != 0;
+    if (!address_recorded && tunnel_check) {
+        pelk_write_dev_log("pelk_controls_public_ip_widget_update_ip: no address through the tunnel\n");
+        pelk_main_window_controller_on_vpn_error();
+    }
 }
 
 int pelk_view_model_main_update_ip_job_state_get(void) { return update_ip_job; }
@@ -180,6 +194,7 @@ int on_http_response_public_ip(http_response *response) {
     // A reply without an address says nothing about the tunnel; recording it
     // would make an empty text the address "seen without a tunnel".
     if (reply.ip_address != nullptr && reply.ip_address[0] != '\0') {
+        address_recorded = true;
         pelk_view_model_main_geo_set(reply.ip_address, reply.country_code);
     }
     pelk_json_public_ip_clear(&reply);

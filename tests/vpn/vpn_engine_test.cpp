@@ -130,6 +130,18 @@ TEST_F(VpnEngineTest, AFailedPortRequestStartsWithoutRemoteLines) {
     EXPECT_EQ(config.find("remote "), std::string::npos);
 }
 
+TEST_F(VpnEngineTest, ATunnelCheckWithoutAnswerIsAnErrorNotAnEndlessConnect) {
+    script("sleep 300\nout Initialization Sequence Completed\\n\nwait\n");
+    connect();
+    // The service answers the ports, then is gone when the tunnel is checked.
+    ASSERT_TRUE(veltra_test::wait_for(
+        [this] { return dev_log().find("vpn_manager thread - Ports accepted!") != std::string::npos; }));
+    http_manager_base_url_override("https://127.0.0.1:1/RESTF-1.0.2/rest/api/");
+    ASSERT_TRUE(state_is(96)) << pelk_view_model_main_vpn_state_get();
+    EXPECT_NE(dev_log().find("no address through the tunnel\n"), std::string::npos);
+    EXPECT_EQ(count_occurrences(dev_log(), "vpn_button_invoke_vpn_disconnect enter. \n"), 1);
+}
+
 TEST_F(VpnEngineTest, AChildIgnoringTerminationIsGoneAfterTheStopSequence) {
     script("ignore-term\nout up\\n\nwait\n");
     connect();
