@@ -2,8 +2,15 @@
 
 #include "app/global_variables.h"
 #include "app/logger.h"
+#include "app/ui_callbacks.h"
+#include "controls/css.h"
 #include "platform/elevation.h"
+#include "resources/resource_manager.h"
 #include "service/http_manager.h"
+#include "views/login_window_controller.h"
+#include "views/main_view.h"
+#include "views/main_window_controller.h"
+#include "views/tray_view.h"
 #include "views/windows_controller.h"
 #include "vpn/vpn_manager_thread.h"
 
@@ -13,6 +20,24 @@
 #include <csignal>
 
 namespace {
+
+// The window layer's operations, as the layers below it reach them.
+const pelk_ui_callbacks kWindowLayer = {
+    .on_login_succeeded = pelk_login_window_controller_on_login_succeeded,
+    .on_login_failed = pelk_login_window_controller_on_login_failed,
+    .on_vpn_started = pelk_main_window_controller_on_vpn_started,
+    .on_vpn_error = pelk_main_window_controller_on_vpn_error,
+    .on_vpn_died = pelk_main_window_controller_on_vpn_died,
+    .on_vpn_disconnecting = pelk_main_window_controller_on_vpn_disconnecting,
+    .on_vpn_disconnected = pelk_main_window_controller_on_vpn_disconnected,
+    .on_vpn_after_disconnected = pelk_main_window_controller_on_vpn_after_disconnected,
+    .on_tray_state = pelk_views_vpn_tray_view_set_state,
+    .on_exit_requested = pelk_windows_controller_modal_exit_show,
+    .on_minimize = pelk_views_tray_view_minimize,
+    .on_settings_show = pelk_views_main_subview_settings_show,
+    .on_settings_hide = pelk_views_main_subview_settings_hide,
+    .on_log_out = pelk_windows_controller_on_main_end,
+};
 
 // The window is drawn with cairo alone; probing OpenGL at start maps tens of
 // megabytes of drivers for nothing. A value the user set is left alone.
@@ -39,7 +64,10 @@ int pelk_main(int argc, char **argv) {
     gtk_init(&argc, &argv);
     pelk_global_variables_init(argv[0]);
     log_start();
+    pelk_resource_manager_init();
+    pelk_css_setup();
     http_manager_global_init();
+    pelk_ui_callbacks_install(kWindowLayer);
     vpn_manager_thread_start();
     pelk_windows_controller_init();
 

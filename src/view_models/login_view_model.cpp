@@ -8,7 +8,7 @@
 #include "service/ntlm.h"
 #include "service/service_api.h"
 #include "view_models/main_view_model.h"
-#include "views/login_window_controller.h"
+#include "app/ui_callbacks.h"
 
 #include <atomic>
 #include <memory>
@@ -92,12 +92,12 @@ void pelk_view_model_login_is_authenticated_set(pelk_json_authentication authent
     if (authentication.error_code != 0) {
         const int code = authentication.error_code;
         pelk_json_authentication_clear(&authentication);
-        pelk_login_window_controller_on_login_failed(code);
+        pelk_ui_report_login_failed(code);
         return;
     }
     job_state = kAuthenticated;
     pelk_view_model_main_authentication_set(authentication);
-    pelk_login_window_controller_on_login_succeeded();
+    pelk_ui_report_login_succeeded();
 }
 
 int pelk_view_model_login_authentication_job_state_get(void) { return job_state; }

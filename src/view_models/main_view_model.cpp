@@ -7,8 +7,7 @@
 #include "service/http_manager.h"
 #include "service/service_api.h"
 #include "view_models/login_view_model.h"
-#include "views/main_window_controller.h"
-#include "views/vpn_tray_view.h"
+#include "app/ui_callbacks.h"
 #include "vpn/vpn_manager_thread.h"
 
 #include <glib.h>
@@ -71,7 +70,7 @@ void clear_remote_locked() {
 
 // Runs on the main thread, in the order the states were posted.
 gboolean deliver_tray_state(gpointer data) {
-    pelk_views_vpn_tray_view_set_state(*static_cast<pelk_dal_vpn_button_state *>(data));
+    pelk_ui_report_tray_state(*static_cast<pelk_dal_vpn_button_state *>(data));
     return G_SOURCE_REMOVE;
 }
 
@@ -148,7 +147,7 @@ void pelk_view_model_main_is_server_list_enabled_set(int enabled) { server_list_
 void pelk_view_model_main_is_vpn_alive_set(int alive) {
     vpn_alive = alive;
     if (alive == 0) {
-        pelk_main_window_controller_on_vpn_error();
+        pelk_ui_report_vpn_error();
     }
 }
 
@@ -171,7 +170,7 @@ void pelk_view_model_main_update_public_ip(void) {
                               (vpn_state.load() & PELK_DAL_VPN_BUTTON_STATE_CONNECTING) != 0;
     if (!address_recorded && tunnel_check) {
         pelk_write_dev_log("pelk_controls_public_ip_widget_update_ip: no address through the tunnel\n");
-        pelk_main_window_controller_on_vpn_error();
+        pelk_ui_report_vpn_error();
     }
 }
 
@@ -279,7 +278,7 @@ void pelk_view_model_main_geo_set(const char *ip, const char *country_code) {
             pelk_view_model_main_vpn_state_set(PELK_DAL_VPN_BUTTON_STATE_CONNECTED);
         } else {
             // The tunnel is up but traffic does not leave through it.
-            pelk_main_window_controller_on_vpn_error();
+            pelk_ui_report_vpn_error();
         }
     } else {
         clear_remote_locked();

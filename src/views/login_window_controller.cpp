@@ -2,46 +2,66 @@
 
 #include "platform/settings_manager.h"
 #include "view_models/login_view_model.h"
+#include "views/login_window_controller_internal.h"
 #include "views/windows_controller.h"
-
-#include <glib.h>
 
 namespace {
 
-char *web_page(const char *path) { return g_strdup_printf("https://%s%s", VELTRA_WEB_HOST, path); }
+// The dialogs hold these for as long as they are open.
+constexpr const char *kSignUpPage = "https://" VELTRA_WEB_HOST "/sign-up";
+constexpr const char *kPricingPage = "https://" VELTRA_WEB_HOST "/pricing";
 
 }  // namespace
 
-void pelk_login_window_controller_on_login_succeeded(void) { pelk_windows_controller_on_login_end(); }
-
-void pelk_login_window_controller_on_login_failed(int error_code) {
-    pelk_platform_specific_settings_manager_auto_start_on_logon_set(0);
+bool pelk_login_window_controller_internal_message(int error_code, const char **message, const char **url) {
+    *url = nullptr;
     switch (error_code) {
-    case 1: {
-        g_autofree char *sign_up = web_page("/sign-up");
-        pelk_windows_controller_modal_info_url_show(
-            "The email address entered\ndoes not exist.\n \nClick here to sign up", sign_up);
+    case 1:
+        *message = "The email address entered\ndoes not exist.\n \nClick here to sign up";
+        *url = kSignUpPage;
+        return true;
+    case 2:
+        *message = "The password entered\nis incorrect";
+        return true;
+    case 3:
+        *message = "Current plan has expired.\nClick here to purchase a plan";
+        *url = kPricingPage;
+        return true;
+    case -1:
+        *message = "Error occurred\ntry again";
+        return true;
+    default:
+        *message = nullptr;
+        return false;
+    }
+}
+
+void pelk_login_window_controller_internal_forget(int error_code) {
+    pelk_platform_specific_settings_manager_auto_start_on_logon_set(0);
+    if (error_code == 1) {
         pelk_view_model_login_username_set_new("");
         pelk_view_model_login_password_set_new("");
         pelk_platform_specific_settings_manager_username_set("");
         pelk_platform_specific_settings_manager_password_set("");
-        break;
-    }
-    case 2:
-        pelk_windows_controller_modal_info_show("The password entered\nis incorrect");
+    } else if (error_code == 2) {
         pelk_view_model_login_password_set_new("");
         pelk_platform_specific_settings_manager_password_set("");
-        break;
-    case 3: {
-        g_autofree char *pricing = web_page("/pricing");
-        pelk_windows_controller_modal_info_url_show("Current plan has expired.\nClick here to purchase a plan",
-                                                    pricing);
-        break;
     }
-    case -1:
-        pelk_windows_controller_modal_info_show("Error occurred\ntry again");
-        break;
-    default:
-        break;
+}
+
+void pelk_login_window_controller_on_login_succeeded(void) { pelk_windows_controller_on_login_end(); }
+
+void pelk_login_window_controller_on_login_failed(int error_code) {
+    // Clearing first changes nothing the user sees: the dialog hides the
+    // login window, whose entries catch up on their next redraw.
+    pelk_login_window_controller_internal_forget(error_code);
+    const char *message = nullptr;
+    const char *url = nullptr;
+    if (pelk_login_window_controller_internal_message(error_code, &message, &url)) {
+        if (url != nullptr) {
+            pelk_windows_controller_modal_info_url_show(message, url);
+        } else {
+            pelk_windows_controller_modal_info_show(message);
+        }
     }
 }

@@ -6,6 +6,6 @@
 // and connects to the favourite when the user asked for that.
 void pelk_login_window_controller_on_login_succeeded(void);
 
-// Turns start-at-login off, clears what the failure invalidated and shows
-// the message for the code.
+// Turns start-at-login off, shows the message for the code and clears what
+// the failure invalidated.
 void pelk_login_window_controller_on_login_failed(int error_code);

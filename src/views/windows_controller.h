@@ -1,19 +1,42 @@
 #pragma once
 
-// Which screen exists and is shown. GTK main thread only.
+#include <gtk/gtk.h>
+
+// Which window exists and which is shown: the login window, the main
+// window, and the one dialog that may stand in for them. Every window is
+// 421 x 394, borderless, at the place the user last dragged a window to.
+// GTK main thread only.
 
 // Start of the run, before the main loop: stops an OpenVPN left by an
-// earlier run, loads the remembered credentials, signs in automatically when
-// it can and starts the first public-address lookup.
+// earlier run, loads the remembered credentials, opens the login window,
+// signs in automatically when it can and starts the first public-address
+// lookup.
 void pelk_windows_controller_init(void);
 
+// Applies the common properties to window, puts view in it, shows it.
+void pelk_windows_controller_init_window(GtkWidget *window, GtkWidget *view);
+// The same for a dialog, unless one is open already: then window is
+// discarded.
+void pelk_windows_controller_init_window_modal(GtkWidget *window, GtkWidget *view);
+void pelk_windows_controller_re_init_windows_position(void);
+// Hides or shows the login and main windows; showing them ends the dialog.
+void pelk_windows_controller_change_windows_visibility(gboolean visible);
+
+void pelk_windows_controller_modal_exit_show(void);
+void pelk_windows_controller_modal_info_show(const char *message);
+// url is held by the dialog: a text that lives as long as the program.
+void pelk_windows_controller_modal_info_url_show(const char *message, const char *url);
+
+void pelk_windows_controller_on_login_start(void);
 // Leaves the login screen after a sign-in: remembers the credentials and
 // opens the main screen.
 void pelk_windows_controller_on_login_end(void);
-// Fetches the server list for the signed-in account, opens the main screen
-// and connects to the favourite when auto-connect is on.
+// Fetches the server list for the signed-in account, opens the main window
+// in place of the login window and connects to the favourite when
+// auto-connect is on. A failed fetch leaves the login window as it is.
 void pelk_windows_controller_on_main_start(void);
+// Log out: ends OpenVPN at once and goes back to the login window.
+void pelk_windows_controller_on_main_end(void);
 
-// Information dialogs, one at a time.
-void pelk_windows_controller_modal_info_show(const char *message);
-void pelk_windows_controller_modal_info_url_show(const char *message, const char *url);
+void pelk_windows_controller_on_settings_clicked(void);
+void pelk_windows_controller_on_settings_exit_clicked(void);

@@ -1,6 +1,6 @@
 #include "vpn/vpn_controller.h"
 
-#include "views/main_window_controller.h"
+#include "app/ui_callbacks.h"
 #include "vpn/vpn_worker_threads.h"
 
 #include <cstring>
@@ -21,9 +21,9 @@ void pelk_vpn_controller_on_process_std_out_update(const char *piece) {
     // The longer marker contains the shorter one, so it is tested first.
     // Each piece stands alone: a marker split across two is not seen.
     if (strstr(piece, "Initialization Sequence Completed With Errors") != nullptr) {
-        pelk_main_window_controller_on_vpn_error();
+        pelk_ui_report_vpn_error();
     } else if (strstr(piece, "Initialization Sequence Completed") != nullptr) {
-        pelk_main_window_controller_on_vpn_started();
+        pelk_ui_report_vpn_started();
     }
 }
 

@@ -8,7 +8,7 @@
 #include "service/ntlm.h"
 #include "service/service_api.h"
 #include "view_models/main_view_model.h"
-#include "views/main_window_controller.h"
+#include "app/ui_callbacks.h"
 #include "vpn/openvpn_manager.h"
 #include "vpn/vpn_controller.h"
 #include "vpn/vpn_manager_thread_internal.h"
@@ -99,14 +99,14 @@ void connect_job() {
 
 void disconnect_job() {
     pelk_write_dev_log("vpn_manager_thread - disconnect enter\n");
-    pelk_main_window_controller_on_vpn_disconnecting();
+    pelk_ui_report_vpn_disconnecting();
     pelk_vpn_controller_on_vpn_stoped();
     vpn_manager_thread_sleep(kPollMs);
     openvpn_manager_stop();
     vpn_manager_thread_sleep(kAfterStopMs);
-    pelk_main_window_controller_on_vpn_disconnected();
+    pelk_ui_report_vpn_disconnected();
     vpn_manager_thread_sleep(kAfterDisconnectedMs);
-    pelk_main_window_controller_on_vpn_after_disconnected();
+    pelk_ui_report_vpn_after_disconnected();
     pelk_write_dev_log("vpn_manager_thread - disconnect done\n");
 }
 

@@ -6,12 +6,12 @@
 #include "dal/vpn_button_state.h"
 #include "service/ntlm.h"
 #include "service/service_api_internal.h"
+#include "support/headless_ui.h"
 #include "support/reference_service.h"
 #include "support/test_util.h"
+#include "support/xvfb.h"
 #include "view_models/login_view_model.h"
 #include "view_models/main_view_model.h"
-#include "views/vpn_tray_view_internal.h"
-#include "views/windows_controller.h"
 #include "vpn/vpn_manager_thread.h"
 #include "vpn/vpn_manager_thread_internal.h"
 #include "vpn/vpn_process_internal.h"
@@ -63,6 +63,7 @@ class VpnE2e : public ::testing::Test {
         g_setenv("XDG_CONFIG_HOME", config_.path().c_str(), TRUE);
         pelk_global_variables_init((app_ + "/veltra").c_str());
         log_start_ = veltra_test::read_file(pelk_global_variable_dev_log_path()).size();
+        veltra_test::install_headless_ui();
         ASSERT_EQ(vpn_manager_thread_start(), 0);
     }
 
@@ -100,7 +101,7 @@ class VpnE2e : public ::testing::Test {
         pelk_view_model_main_selected_server_set(server);
         ASSERT_EQ(pelk_view_model_main_vpn_state_get(), 1u);
         drain_main_loop();
-        pelk_views_vpn_tray_view_forget();
+        veltra_test::forget_ui_records();
     }
 
     // Waits for a state, running the main loop so the tray gets its posts.
@@ -145,7 +146,7 @@ TEST_F(VpnE2e, ConnectsThroughTheTunnelAndDisconnects) {
     EXPECT_TRUE(manager_idle());
     EXPECT_EQ(routes(), baseline);
     drain_main_loop();
-    const auto tray = pelk_views_vpn_tray_view_delivered();
+    const auto tray = veltra_test::tray_states();
     EXPECT_EQ(tray, (std::vector<pelk_dal_vpn_button_state>{8, 4, 16, 16, 32})) << tray.size();
 }
 
@@ -161,7 +162,7 @@ TEST_F(VpnE2e, WrongVpnPasswordEndsInTheErrorState) {
     EXPECT_EQ(count_occurrences(log, "vpn_button_invoke_vpn_disconnect enter. \n"), 1) << log;
     drain_main_loop();
     // Connecting, the error on it, disconnecting (asked, then begun), done.
-    EXPECT_EQ(pelk_views_vpn_tray_view_delivered(), (std::vector<pelk_dal_vpn_button_state>{8, 64, 80, 80, 96}));
+    EXPECT_EQ(veltra_test::tray_states(), (std::vector<pelk_dal_vpn_button_state>{8, 64, 80, 80, 96}));
     EXPECT_NE(veltra_test::read_file(pelk_global_variable_out_log_path()).find("AUTH_FAILED"), std::string::npos);
 }
 
@@ -226,10 +227,38 @@ TEST_F(VpnE2e, StartUpEndsAStrayOpenVpnButNotOtherNames) {
                std::string::npos;
     }));
 
-    pelk_windows_controller_init();
-    // Start-up also began a public-address lookup; the process must not
-    // end under it.
-    EXPECT_TRUE(veltra_test::wait_for([] { return pelk_view_model_main_update_ip_job_state_get() >= 2; }));
+    // The client itself, started as a user starts it, on a display of its
+    // own; by the time it opens the login window it has ended the stray.
+    veltra_test::Xvfb display;
+    ASSERT_TRUE(display.ok());
+    const std::string client = app_ + "/veltra";
+    const std::string display_var = "DISPLAY=" + display.display();
+    const std::string config_var = "XDG_CONFIG_HOME=" + config_.path();
+    const std::string home_var = "HOME=" + config_.path();
+    const char *client_argv[] = {client.c_str(), nullptr};
+    const char *client_env[] = {"VELTRA_NO_ELEVATION=1", "PATH=/usr/bin:/bin", display_var.c_str(),
+                                config_var.c_str(), home_var.c_str(), nullptr};
+    GPid client_pid = 0;
+    ASSERT_TRUE(g_spawn_async(app_.c_str(), const_cast<char **>(client_argv), const_cast<char **>(client_env),
+                              static_cast<GSpawnFlags>(G_SPAWN_DO_NOT_REAP_CHILD | G_SPAWN_STDOUT_TO_DEV_NULL),
+                              nullptr, nullptr, &client_pid, nullptr));
+    const std::string pid_line = "pid " + std::to_string(client_pid) + "\n";
+    auto client_log = [&] {
+        for (const auto &entry : fs::directory_iterator(app_ + "/Logs/dev")) {
+            std::string text = veltra_test::read_file(entry.path());
+            const size_t at = text.find(pid_line);
+            if (at != std::string::npos) {
+                return text.substr(at);
+            }
+        }
+        return std::string();
+    };
+    EXPECT_TRUE(veltra_test::wait_for([&] {
+        return client_log().find("Windows controller - on login start enter\n") != std::string::npos;
+    }));
+    kill(client_pid, SIGTERM);
+    int client_status = 0;
+    waitpid(client_pid, &client_status, 0);
 
     int status = 0;
     const pid_t gone = waitpid(stray_pid, &status, WNOHANG);

@@ -52,13 +52,13 @@ TEST_F(LoginViewModelTest, EachFailureCodeClearsKeepsAndShowsItsOwnThings) {
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
-        pelk_windows_controller_forget_dialogs();
+        veltra_test::forget_ui_records();
         remember(c.email.c_str(), c.password.c_str());
         sign_in(c.email, c.password);
 
         EXPECT_EQ(pelk_view_model_login_authentication_job_state_get(), c.job_state);
         EXPECT_EQ(pelk_view_login_model_is_authenticated_get(), 0);
-        const auto dialog = pelk_windows_controller_last_dialog();
+        const auto dialog = veltra_test::last_dialog();
         EXPECT_EQ(dialog.count, 1);
         EXPECT_EQ(dialog.message, c.dialog);
         EXPECT_EQ(dialog.url, c.url);
@@ -81,7 +81,7 @@ TEST_F(LoginViewModelTest, CodesWithoutAServiceReplyFollowTheSameRules) {
     const Case cases[] = {{-1, "Error occurred\ntry again"}, {4, nullptr}, {-7, nullptr}, {1000, nullptr}};
     for (const Case &c : cases) {
         SCOPED_TRACE(c.code);
-        pelk_windows_controller_forget_dialogs();
+        veltra_test::forget_ui_records();
         remember("keep@example.com", "kept");
         pelk_view_model_login_username_set_new("keep@example.com");
         pelk_view_model_login_password_set_new("kept");
@@ -89,7 +89,7 @@ TEST_F(LoginViewModelTest, CodesWithoutAServiceReplyFollowTheSameRules) {
         record.error_code = c.code;
         record.plan_name = pelk_string_helper_string_new_from("would leak if kept");
         pelk_view_model_login_is_authenticated_set(record);
-        const auto dialog = pelk_windows_controller_last_dialog();
+        const auto dialog = veltra_test::last_dialog();
         EXPECT_EQ(dialog.count, c.dialog != nullptr ? 1 : 0);
         if (c.dialog != nullptr) {
             EXPECT_EQ(dialog.message, c.dialog);
@@ -109,7 +109,7 @@ TEST_F(LoginViewModelTest, SuccessStoresTheNameFetchesServersAndKeepsThePassword
 
         EXPECT_EQ(pelk_view_model_login_authentication_job_state_get(), 2);
         EXPECT_EQ(pelk_view_login_model_is_authenticated_get(), 1);
-        EXPECT_EQ(pelk_windows_controller_last_dialog().count, 0);
+        EXPECT_EQ(veltra_test::last_dialog().count, 0);
         EXPECT_EQ(taken(pelk_platform_specific_settings_manager_username_get()), kAlice.email);
         EXPECT_EQ(taken(pelk_platform_specific_settings_manager_password_get()),
                   remembering ? kAlice.password : "(none)");
@@ -136,7 +136,7 @@ TEST_F(LoginViewModelTest, ATransportFailureChangesNothing) {
     http_manager_base_url_override("https://127.0.0.1:1/RESTF-1.0.2/rest/api/");
     sign_in(kAlice.email, kAlice.password);
     EXPECT_EQ(pelk_view_model_login_authentication_job_state_get(), 1);
-    EXPECT_EQ(pelk_windows_controller_last_dialog().count, 0);
+    EXPECT_EQ(veltra_test::last_dialog().count, 0);
     EXPECT_EQ(taken(pelk_platform_specific_settings_manager_password_get()), kAlice.password);
     EXPECT_EQ(pelk_platform_specific_settings_manager_auto_start_on_logon_get(), 1);
     EXPECT_NE(dev_log().find("curl_easy_perform() failed: "), std::string::npos);

@@ -4,7 +4,6 @@
 #include "service_fixture.h"
 #include "view_models/login_view_model.h"
 #include "view_models/main_view_model.h"
-#include "views/login_window_controller.h"
 
 #include <atomic>
 #include <string>
@@ -251,7 +250,7 @@ TEST_F(MainViewModelTest, StateUpdatesFromManyThreadsLoseNothingAndReachTheTrayI
         thread.join();
     }
     drain_main_loop();
-    const auto delivered = pelk_views_vpn_tray_view_delivered();
+    const auto delivered = veltra_test::tray_states();
     ASSERT_EQ(delivered.size(), static_cast<size_t>(kThreads * kUpdates));
     EXPECT_EQ(delivered.back(), pelk_view_model_main_vpn_state_get());
     EXPECT_NE(pelk_view_model_main_vpn_state_get() & 64u, 0u);
@@ -266,7 +265,7 @@ TEST_F(MainViewModelTest, StateUpdatesFromManyThreadsLoseNothingAndReachTheTrayI
 }
 
 TEST_F(MainViewModelTest, TrayFollowsAConnectionCycleInOrder) {
-    pelk_views_vpn_tray_view_forget();
+    veltra_test::forget_ui_records();
     std::thread worker([] {
         pelk_view_model_main_vpn_state_reset();
         pelk_view_model_main_vpn_state_set(8);
@@ -276,7 +275,7 @@ TEST_F(MainViewModelTest, TrayFollowsAConnectionCycleInOrder) {
     pelk_view_model_main_vpn_state_set(16);
     std::thread([] { pelk_view_model_main_vpn_state_set(32); }).join();
     drain_main_loop();
-    EXPECT_EQ(pelk_views_vpn_tray_view_delivered(), (std::vector<pelk_dal_vpn_button_state>{8, 4, 16, 32}));
+    EXPECT_EQ(veltra_test::tray_states(), (std::vector<pelk_dal_vpn_button_state>{8, 4, 16, 32}));
 }
 
 TEST_F(MainViewModelTest, AutoConnectAfterSignInStartsTheFavourite) {

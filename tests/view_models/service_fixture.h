@@ -9,8 +9,7 @@
 #include "service/service_api_internal.h"
 #include "support/reference_service.h"
 #include "support/test_util.h"
-#include "views/vpn_tray_view_internal.h"
-#include "views/windows_controller_internal.h"
+#include "support/headless_ui.h"
 #include "vpn/vpn_manager_thread_internal.h"
 
 #include <glib.h>
@@ -47,8 +46,8 @@ class ServiceFixture : public ::testing::Test {
         ASSERT_TRUE(service_);
         http_manager_base_url_override(service_->base_url().c_str());
         http_manager_ca_file_override(service_->ca_file().c_str());
-        pelk_windows_controller_forget_dialogs();
-        pelk_views_vpn_tray_view_forget();
+        install_headless_ui();
+        forget_ui_records();
     }
 
     // Runs what the main loop has pending (the tray's updates).

@@ -71,7 +71,7 @@ TEST_F(VpnEngineTest, UnchangedAddressThroughTheTunnelIsAnErrorAndDisconnects) {
     EXPECT_EQ(count_occurrences(log, "vpn_button_invoke_vpn_disconnect enter. \n"), 1);
     EXPECT_EQ(pelk_vpn_subprocess_is_alive(), 0);
     drain_main_loop();
-    const auto tray = pelk_views_vpn_tray_view_delivered();
+    const auto tray = veltra_test::tray_states();
     ASSERT_GE(tray.size(), 4u);
     EXPECT_EQ(tray.front(), 8u);
     EXPECT_EQ(tray.back(), 96u);

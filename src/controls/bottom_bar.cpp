@@ -1,0 +1,76 @@
+#include "controls/bottom_bar.h"
+
+#include "app/ui_callbacks.h"
+#include "platform/shell.h"
+#include "resources/resource_manager.h"
+
+namespace {
+
+constexpr int kBarY = 360;
+constexpr int kButtonY = 364;
+constexpr int kButtonHeight = 28;
+
+struct Area {
+    int x;
+    int y;
+    int width;
+};
+constexpr Area kFirst{13, kButtonY, 85};
+constexpr Area kFacebook{154, kButtonY, 34};
+constexpr Area kTwitter{194, kButtonY, 41};
+constexpr Area kGoogle{241, kButtonY, 29};
+constexpr Area kLogOut{331, 362, 85};
+
+// The product's social pages are served through its own site.
+constexpr const char *kFacebookPage = "https://" VELTRA_WEB_HOST "/facebook";
+constexpr const char *kTwitterPage = "https://" VELTRA_WEB_HOST "/twitter";
+constexpr const char *kGooglePage = "https://" VELTRA_WEB_HOST "/google-plus";
+
+void place(GtkFixed *fixed, GtkWidget *button, const Area &area) {
+    gtk_widget_set_size_request(button, area.width, kButtonHeight);
+    gtk_fixed_put(fixed, button, area.x, area.y);
+    // Click areas over a picture: never in the Tab order, never painted.
+    gtk_widget_set_can_focus(button, FALSE);
+    g_signal_connect(button, "draw", G_CALLBACK(pelk_controls_bottom_bar_on_draw_empty), nullptr);
+}
+
+}  // namespace
+
+void pelk_controls_bottom_bar_new_to_fixed(GtkFixed *fixed, GtkWidget *first_button, GtkWidget *bar_picture) {
+    GtkWidget *facebook = gtk_button_new();
+    GtkWidget *twitter = gtk_button_new();
+    GtkWidget *google = gtk_button_new();
+    GtkWidget *log_out = gtk_button_new();
+
+    gtk_fixed_put(fixed, bar_picture, 0, kBarY);
+    place(fixed, first_button, kFirst);
+    place(fixed, facebook, kFacebook);
+    place(fixed, twitter, kTwitter);
+    place(fixed, google, kGoogle);
+    place(fixed, log_out, kLogOut);
+
+    g_signal_connect(facebook, "clicked", G_CALLBACK(pelk_controls_bottom_bar_on_facebook_clicked), nullptr);
+    g_signal_connect(twitter, "clicked", G_CALLBACK(pelk_controls_bottom_bar_on_twitter_clicked), nullptr);
+    g_signal_connect(google, "clicked", G_CALLBACK(pelk_controls_bottom_bar_on_google_clicked), nullptr);
+    g_signal_connect(log_out, "clicked", G_CALLBACK(pelk_controls_bottom_bar_on_log_out_clicked), nullptr);
+}
+
+void pelk_controls_bottom_bar_new_to_fixed_common(GtkFixed *fixed) {
+    GtkWidget *settings = gtk_button_new();
+    g_signal_connect(settings, "clicked", G_CALLBACK(pelk_controls_bottom_bar_on_settings_clicked), nullptr);
+    pelk_controls_bottom_bar_new_to_fixed(fixed, settings, pelk_resources_image_bottom_bar_background_new());
+}
+
+void pelk_controls_bottom_bar_new_to_fixed_settings_window(GtkFixed *fixed) {
+    GtkWidget *back = gtk_button_new();
+    g_signal_connect(back, "clicked", G_CALLBACK(pelk_controls_bottom_bar_on_settings_exit_clicked), nullptr);
+    pelk_controls_bottom_bar_new_to_fixed(fixed, back, pelk_resources_image_settings_bottom_bar_new());
+}
+
+void pelk_controls_bottom_bar_on_settings_clicked(GtkButton *, gpointer) { pelk_ui_report_settings_show(); }
+void pelk_controls_bottom_bar_on_settings_exit_clicked(GtkButton *, gpointer) { pelk_ui_report_settings_hide(); }
+void pelk_controls_bottom_bar_on_facebook_clicked(GtkButton *, gpointer) { pelk_open_uri(kFacebookPage); }
+void pelk_controls_bottom_bar_on_twitter_clicked(GtkButton *, gpointer) { pelk_open_uri(kTwitterPage); }
+void pelk_controls_bottom_bar_on_google_clicked(GtkButton *, gpointer) { pelk_open_uri(kGooglePage); }
+void pelk_controls_bottom_bar_on_log_out_clicked(GtkButton *, gpointer) { pelk_ui_report_log_out(); }
+gboolean pelk_controls_bottom_bar_on_draw_empty(GtkWidget *, cairo_t *, gpointer) { return TRUE; }

@@ -1,0 +1,105 @@
+// GdkColor is deprecated, yet the palette still offers it.
+#define GDK_DISABLE_DEPRECATION_WARNINGS
+
+#include "controls/drawing.h"
+
+#include <cstring>
+
+namespace {
+
+constexpr const char *kFace = "Purisa";
+constexpr double kTextGrey = 0.9;
+
+GdkColor parse_color(const char *spec) {
+    GdkColor color{};
+    gdk_color_parse(spec, &color);
+    return color;
+}
+
+GdkRGBA parse_rgba(const char *spec) {
+    GdkRGBA color{};
+    gdk_rgba_parse(&color, spec);
+    return color;
+}
+
+void apply_text_style(cairo_t *cr, int font_size) {
+    cairo_select_font_face(cr, kFace, CAIRO_FONT_SLANT_NORMAL, CAIRO_FONT_WEIGHT_BOLD);
+    cairo_set_source_rgb(cr, kTextGrey, kTextGrey, kTextGrey);
+    cairo_set_font_size(cr, font_size);
+}
+
+double ink_width(cairo_t *cr, const char *text) {
+    cairo_text_extents_t extents;
+    cairo_text_extents(cr, text, &extents);
+    return extents.width;
+}
+
+
+}  // namespace
+
+GdkColor CreateCommonBackground(void) { return parse_color("#087A49"); }
+GdkRGBA CreateCommonBackgroundRGBA(void) { return parse_rgba("rgba(8,122,73,1)"); }
+GdkRGBA CreateTextViewForegroundRGBA(void) { return parse_rgba("rgba(255,255,255,1)"); }
+GdkColor CreateWhite(void) { return parse_color("white"); }
+GdkColor CreateUriLabelForeground(void) { return parse_color("white"); }
+
+void Pelk_Cairo_DrawImage(cairo_t *cr, GtkImage *image, int x, int y) {
+    Pelk_Cairo_DrawImage_WithSize(cr, image, x, y, -1, -1);
+}
+
+void Pelk_Cairo_DrawImage_WithSize(cairo_t *cr, GtkImage *image, int x, int y, int width, int height) {
+    if (image == nullptr || gtk_image_get_storage_type(image) != GTK_IMAGE_PIXBUF) {
+        return;
+    }
+    GdkPixbuf *pixbuf = gtk_image_get_pixbuf(image);
+    if (pixbuf == nullptr) {
+        return;
+    }
+    g_autoptr(GdkPixbuf) scaled = nullptr;
+    if (width >= 1 && height >= 1) {
+        scaled = gdk_pixbuf_scale_simple(pixbuf, width, height, GDK_INTERP_BILINEAR);
+        if (scaled != nullptr) {
+            pixbuf = scaled;
+        }
+    }
+    gdk_cairo_set_source_pixbuf(cr, pixbuf, x, y);
+    cairo_paint(cr);
+    cairo_fill(cr);
+}
+
+void Pelk_Cairo_DrawText_Centered(cairo_t *cr, const char *text, int font_size, int x, int y, int width,
+                                  int height) {
+    if (text == nullptr) {
+        return;
+    }
+    apply_text_style(cr, font_size);
+    const double w = ink_width(cr, text);
+    const int left = static_cast<int>(width / 2 - w / 2 + x);
+    const int baseline = y + height / 2;
+    cairo_move_to(cr, left, baseline);
+    cairo_show_text(cr, text);
+}
+
+int pelk_controls_drawing_entry_text_left(double ink_width, size_t byte_count, int x, int width) {
+    if (byte_count == 0) {
+        return x;
+    }
+    const long mean = static_cast<long>(ink_width / static_cast<double>(byte_count));
+    // Ink narrower than a pixel a byte (spaces only) says nothing about the
+    // width; such a text is measured directly instead of divided by zero.
+    const bool overflows = mean > 0 ? width / mean < static_cast<long>(ink_width / mean) : ink_width > width;
+    return overflows ? static_cast<int>((x + width) - ink_width) : x;
+}
+
+void Pelk_Cairo_DrawText_For_Entry(cairo_t *cr, const char *text, int font_size, int x, int y, int width) {
+    if (text == nullptr) {
+        return;
+    }
+    apply_text_style(cr, font_size);
+    int left = x;
+    if (text[0] != '\0') {
+        left = pelk_controls_drawing_entry_text_left(ink_width(cr, text), strlen(text), x, width);
+    }
+    cairo_move_to(cr, left, y);
+    cairo_show_text(cr, text);
+}
