@@ -26,7 +26,22 @@ constexpr const char *kFacebookPage = "https://" VELTRA_WEB_HOST "/facebook";
 constexpr const char *kTwitterPage = "https://" VELTRA_WEB_HOST "/twitter";
 constexpr const char *kGooglePage = "https://" VELTRA_WEB_HOST "/google-plus";
 
+// The theme gives a stock button a minimum height above the bar's 28
+// pixels, which would stretch the window past its 394; these buttons show
+// nothing, so they need none of the theme's padding.
+GtkStyleProvider *click_area_style() {
+    static GtkCssProvider *provider = [] {
+        GtkCssProvider *made = gtk_css_provider_new();
+        gtk_css_provider_load_from_data(made, "button { min-height: 0; min-width: 0; padding: 0; border-width: 0; }",
+                                        -1, nullptr);
+        return made;
+    }();
+    return GTK_STYLE_PROVIDER(provider);
+}
+
 void place(GtkFixed *fixed, GtkWidget *button, const Area &area) {
+    gtk_style_context_add_provider(gtk_widget_get_style_context(button), click_area_style(),
+                                   GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);
     gtk_widget_set_size_request(button, area.width, kButtonHeight);
     gtk_fixed_put(fixed, button, area.x, area.y);
     // Click areas over a picture: never in the Tab order, never painted.
