@@ -1,7 +1,8 @@
 # The two commands of the README:
 #   make demo   build, start the sandbox, and run the client inside it
 #   make test   install what is missing, build, run every test
-# The rest are steps of those two, and the sanitizer and fuzz builds.
+# The rest are steps of those two, the sanitizer and fuzz builds, and the
+# clang-format check.
 
 BUILD      ?= build
 BUILD_TYPE ?= RelWithDebInfo
@@ -14,7 +15,7 @@ ifdef CI
 CMAKE_ARGS += -DVELTRA_WERROR=ON
 endif
 
-.PHONY: all demo test setup build test-asan test-tsan fuzz clean
+.PHONY: all demo test setup build test-asan test-tsan fuzz format format-check clean
 
 all: build
 
@@ -59,6 +60,14 @@ fuzz: setup
 	  build-fuzz/fuzz/$$t -max_total_time=$(FUZZ_SECONDS) -print_final_stats=1 \
 	    -artifact_prefix=build-fuzz/artifacts/$$t- build-fuzz/corpus/$$t; \
 	done
+
+# clang-format over every tracked C++ file: format-check lists the files
+# that differ from .clang-format, format rewrites them.
+format-check:
+	scripts/check-format
+
+format:
+	scripts/check-format --fix
 
 clean:
 	rm -rf build build-asan build-tsan build-fuzz

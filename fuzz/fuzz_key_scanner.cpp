@@ -9,12 +9,10 @@
 
 namespace {
 
-const char *const names[] = {"expiry_date_in_days", "expiry_date", "error_code", "plan_name",
-                             "plan_key",            "valid_servers", "server_address", "server_name",
-                             "country_code"};
+const char *const names[] = {"expiry_date_in_days", "expiry_date",    "error_code",  "plan_name",   "plan_key",
+                             "valid_servers",       "server_address", "server_name", "country_code"};
 
-void check_value(const std::string &body, const char *value)
-{
+void check_value(const std::string &body, const char *value) {
     if (value != nullptr) {
         fuzz_check(std::strlen(value) < 500);
         fuzz_check(std::strchr(value, '"') == nullptr);
@@ -24,8 +22,7 @@ void check_value(const std::string &body, const char *value)
 
 }  // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
-{
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     const std::string body = fuzz_text(data, size);
 
     for (const char *name : names) {

@@ -6,8 +6,7 @@
 
 #include <cstdint>
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
-{
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     const std::string body = fuzz_text(data, size);
     pelk_json_public_ip ip = pelk_json_read_public_ip(body.c_str());
     fuzz_check(ip.parse_result >= -3 && ip.parse_result <= 256);

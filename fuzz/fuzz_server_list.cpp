@@ -6,8 +6,7 @@
 
 #include <cstdint>
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
-{
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     const std::string body = fuzz_text(data, size);
     server_entity_container *list = pelk_json_parse_server_list(body.c_str());
     if (list == nullptr) {

@@ -6,8 +6,7 @@
 
 #include <cstdint>
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
-{
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     const std::string body = fuzz_text(data, size);
     pelk_json_server_ports ports = pelk_json_read_server_ports(body.c_str());
     fuzz_check(ports.parse_result >= -3 && ports.parse_result <= 256);

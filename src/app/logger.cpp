@@ -37,8 +37,7 @@ bool write_all(int fd, const char *text, size_t length) {
 char *pelk_logger_log_generate_name(void) {
     const pelk_system_time now = pelk_platform_specific_get_system_time();
     char *name = nullptr;
-    if (asprintf(&name, "%i_%i_%i_%i_%i_%i.log", now.year, now.month, now.day, now.hour,
-                 now.minute, now.second) < 0) {
+    if (asprintf(&name, "%i_%i_%i_%i_%i_%i.log", now.year, now.month, now.day, now.hour, now.minute, now.second) < 0) {
         return strdup("");
     }
     return name;

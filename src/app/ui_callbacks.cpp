@@ -23,7 +23,7 @@ void pelk_ui_callbacks_install(const pelk_ui_callbacks &callbacks) {
     current.store(&tables.back(), std::memory_order_release);
 }
 
-#define PELK_UI_REPORT(entry, ...)                                                                                    \
+#define PELK_UI_REPORT(entry, ...)                                                                                     \
     if (auto *callback = installed().entry) {                                                                          \
         callback(__VA_ARGS__);                                                                                         \
     }

@@ -62,8 +62,7 @@ void pelk_css_setup(void) {
     pelk_write_dev_log("css setup begin");
     GtkCssProvider *provider = gtk_css_provider_new();
     gtk_style_context_add_provider_for_screen(gdk_display_get_default_screen(gdk_display_get_default()),
-                                              GTK_STYLE_PROVIDER(provider),
-                                              GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);
+                                              GTK_STYLE_PROVIDER(provider), GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);
     g_signal_connect(provider, "parsing-error", G_CALLBACK(on_parsing_error), nullptr);
     // Parse errors of the older text are skipped rule by rule.
     g_autofree char *both = g_strconcat(pelk_css_get(), kCurrentSyntax, nullptr);

@@ -34,7 +34,6 @@ double ink_width(cairo_t *cr, const char *text) {
     return extents.width;
 }
 
-
 }  // namespace
 
 GdkColor CreateCommonBackground(void) { return parse_color("#087A49"); }
@@ -67,8 +66,7 @@ void Pelk_Cairo_DrawImage_WithSize(cairo_t *cr, GtkImage *image, int x, int y, i
     cairo_fill(cr);
 }
 
-void Pelk_Cairo_DrawText_Centered(cairo_t *cr, const char *text, int font_size, int x, int y, int width,
-                                  int height) {
+void Pelk_Cairo_DrawText_Centered(cairo_t *cr, const char *text, int font_size, int x, int y, int width, int height) {
     if (text == nullptr) {
         return;
     }

@@ -18,8 +18,7 @@ void Pelk_Cairo_DrawImage(cairo_t *cr, GtkImage *image, int x, int y);
 void Pelk_Cairo_DrawImage_WithSize(cairo_t *cr, GtkImage *image, int x, int y, int width, int height);
 
 // text centred horizontally in the box; its baseline on the box's middle.
-void Pelk_Cairo_DrawText_Centered(cairo_t *cr, const char *text, int font_size, int x, int y, int width,
-                                  int height);
+void Pelk_Cairo_DrawText_Centered(cairo_t *cr, const char *text, int font_size, int x, int y, int width, int height);
 // An entry's text with its baseline at y, from x; once it is wider than the
 // box it is pinned to the box's right edge so that its end stays visible.
 void Pelk_Cairo_DrawText_For_Entry(cairo_t *cr, const char *text, int font_size, int x, int y, int width);

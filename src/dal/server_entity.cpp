@@ -5,16 +5,10 @@
 #include <cstdlib>
 #include <cstring>
 
-char *char_array_new(const char *text)
-{
-    return pelk_string_helper_string_new_from(text);
-}
+char *char_array_new(const char *text) { return pelk_string_helper_string_new_from(text); }
 
-pelk_dal_server_entity *pelk_dal_server_entity_new(const char *country_code,
-                                                   const char *server_address,
-                                                   const char *server_name,
-                                                   int is_favourite, int is_enabled)
-{
+pelk_dal_server_entity *pelk_dal_server_entity_new(const char *country_code, const char *server_address,
+                                                   const char *server_name, int is_favourite, int is_enabled) {
     auto *entity = static_cast<pelk_dal_server_entity *>(std::malloc(sizeof(pelk_dal_server_entity)));
     if (entity == nullptr) {
         std::abort();
@@ -28,8 +22,7 @@ pelk_dal_server_entity *pelk_dal_server_entity_new(const char *country_code,
     return entity;
 }
 
-void pelk_dal_server_entity_free(pelk_dal_server_entity *entity)
-{
+void pelk_dal_server_entity_free(pelk_dal_server_entity *entity) {
     if (entity == nullptr) {
         return;
     }
@@ -39,8 +32,7 @@ void pelk_dal_server_entity_free(pelk_dal_server_entity *entity)
     std::free(entity);
 }
 
-server_entity_container *server_entity_container_new(void)
-{
+server_entity_container *server_entity_container_new(void) {
     auto *container = static_cast<server_entity_container *>(std::malloc(sizeof(server_entity_container)));
     if (container == nullptr) {
         std::abort();
@@ -49,8 +41,7 @@ server_entity_container *server_entity_container_new(void)
     return container;
 }
 
-int server_entity_container_get_items_count(const server_entity_container *container)
-{
+int server_entity_container_get_items_count(const server_entity_container *container) {
     if (container == nullptr) {
         return 0;
     }
@@ -61,9 +52,7 @@ int server_entity_container_get_items_count(const server_entity_container *conta
     return count;
 }
 
-pelk_dal_server_entity *server_entity_container_get_item_at(server_entity_container *container,
-                                                            int index)
-{
+pelk_dal_server_entity *server_entity_container_get_item_at(server_entity_container *container, int index) {
     if (container == nullptr || index < 0) {
         return nullptr;
     }
@@ -74,10 +63,8 @@ pelk_dal_server_entity *server_entity_container_get_item_at(server_entity_contai
     return e;
 }
 
-pelk_dal_server_entity *
-server_entity_container_find_item_by_server_address(server_entity_container *container,
-                                                    const char *address)
-{
+pelk_dal_server_entity *server_entity_container_find_item_by_server_address(server_entity_container *container,
+                                                                            const char *address) {
     if (container == nullptr || address == nullptr) {
         return nullptr;
     }
@@ -89,8 +76,7 @@ server_entity_container_find_item_by_server_address(server_entity_container *con
     return nullptr;
 }
 
-pelk_dal_server_entity *server_entity_container_find_favorite(server_entity_container *container)
-{
+pelk_dal_server_entity *server_entity_container_find_favorite(server_entity_container *container) {
     if (container == nullptr) {
         return nullptr;
     }
@@ -103,9 +89,8 @@ pelk_dal_server_entity *server_entity_container_find_favorite(server_entity_cont
 }
 
 void server_entity_container_add(server_entity_container *container, const char *country_code,
-                                 const char *server_address, const char *server_name,
-                                 int is_favourite, int is_enabled)
-{
+                                 const char *server_address, const char *server_name, int is_favourite,
+                                 int is_enabled) {
     if (container == nullptr) {
         return;
     }
@@ -118,8 +103,7 @@ void server_entity_container_add(server_entity_container *container, const char 
     *link = entity;
 }
 
-void server_entity_container_entity_free(pelk_dal_server_entity *entity)
-{
+void server_entity_container_entity_free(pelk_dal_server_entity *entity) {
     // Iterative: a recursive release of a long chain would grow the stack
     // with the list.
     while (entity != nullptr) {
@@ -129,8 +113,7 @@ void server_entity_container_entity_free(pelk_dal_server_entity *entity)
     }
 }
 
-void server_entity_container_free(server_entity_container *container)
-{
+void server_entity_container_free(server_entity_container *container) {
     if (container == nullptr) {
         return;
     }

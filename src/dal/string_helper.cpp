@@ -3,8 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 
-char *pelk_string_helper_string_new_from(const char *text)
-{
+char *pelk_string_helper_string_new_from(const char *text) {
     const char *source = text != nullptr ? text : "";
     const size_t length = std::strlen(source);
     auto *copy = static_cast<char *>(std::malloc(length + 1));
@@ -17,7 +16,4 @@ char *pelk_string_helper_string_new_from(const char *text)
     return copy;
 }
 
-void pelk_string_helper_string_free(char *text)
-{
-    std::free(text);
-}
+void pelk_string_helper_string_free(char *text) { std::free(text); }

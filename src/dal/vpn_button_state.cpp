@@ -2,9 +2,7 @@
 
 namespace {
 
-int masked(pelk_dal_vpn_button_state state, pelk_dal_vpn_button_state flag) {
-    return static_cast<int>(state & flag);
-}
+int masked(pelk_dal_vpn_button_state state, pelk_dal_vpn_button_state flag) { return static_cast<int>(state & flag); }
 
 struct StatusRule {
     pelk_dal_vpn_button_state flag;
@@ -34,8 +32,7 @@ pelk_dal_vpn_button_state pelk_dal_vpn_button_state_updated(pelk_dal_vpn_button_
     return value | (old_state & PELK_DAL_VPN_BUTTON_STATE_ERROR);
 }
 
-void pelk_dal_vpn_button_state_update(pelk_dal_vpn_button_state *state,
-                                      pelk_dal_vpn_button_state value) {
+void pelk_dal_vpn_button_state_update(pelk_dal_vpn_button_state *state, pelk_dal_vpn_button_state value) {
     if (state != nullptr) {
         *state = pelk_dal_vpn_button_state_updated(*state, value);
     }

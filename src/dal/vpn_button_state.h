@@ -25,8 +25,7 @@ pelk_dal_vpn_button_state pelk_dal_vpn_button_state_updated(pelk_dal_vpn_button_
 
 // *state becomes pelk_dal_vpn_button_state_updated(*state, value). No lock:
 // a state shared between threads must use the pure form above.
-void pelk_dal_vpn_button_state_update(pelk_dal_vpn_button_state *state,
-                                      pelk_dal_vpn_button_state value);
+void pelk_dal_vpn_button_state_update(pelk_dal_vpn_button_state *state, pelk_dal_vpn_button_state value);
 
 // *state becomes 0, which also clears the error flag.
 void pelk_dal_vpn_button_state_reset(pelk_dal_vpn_button_state *state);

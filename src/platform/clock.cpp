@@ -9,8 +9,8 @@ namespace {
 pelk_system_time read_system_clock() {
     g_autoptr(GDateTime) now = g_date_time_new_now_utc();
     return pelk_system_time{
-        g_date_time_get_year(now),   g_date_time_get_month(now),  g_date_time_get_day_of_month(now),
-        g_date_time_get_hour(now),   g_date_time_get_minute(now), g_date_time_get_second(now),
+        g_date_time_get_year(now), g_date_time_get_month(now),  g_date_time_get_day_of_month(now),
+        g_date_time_get_hour(now), g_date_time_get_minute(now), g_date_time_get_second(now),
     };
 }
 
@@ -26,6 +26,4 @@ void pelk_sleep(unsigned int milliseconds) { g_usleep(static_cast<gulong>(millis
 
 pelk_system_time pelk_platform_specific_get_system_time(void) { return clock_source.load()(); }
 
-int pelk_platform_specific_get_system_time_seconds(void) {
-    return pelk_platform_specific_get_system_time().second;
-}
+int pelk_platform_specific_get_system_time_seconds(void) { return pelk_platform_specific_get_system_time().second; }

@@ -22,8 +22,8 @@ constexpr int kUndetermined = -1;
 // client needs to open its window on the user's display and to keep the
 // user's settings and configuration rather than root's.
 constexpr const char *kPassedVariables[] = {
-    "DISPLAY",         "WAYLAND_DISPLAY",         "XDG_RUNTIME_DIR", "XDG_CONFIG_HOME",
-    "XAUTHORITY",      "VELTRA_SERVICE_BASE_URL", "VELTRA_CA_FILE",  "TMPDIR",
+    "DISPLAY",    "WAYLAND_DISPLAY",         "XDG_RUNTIME_DIR", "XDG_CONFIG_HOME",
+    "XAUTHORITY", "VELTRA_SERVICE_BASE_URL", "VELTRA_CA_FILE",  "TMPDIR",
 };
 
 std::string variable_value(const char *name) {
@@ -114,11 +114,9 @@ void pelk_shell_elevate(int argc, char **argv) {
     // Standard streams are inherited so the elevated instance's trace stays
     // visible; g_spawn_sync waits for it without a time limit.
     g_autoptr(GError) error = nullptr;
-    const GSpawnFlags flags = static_cast<GSpawnFlags>(
-        G_SPAWN_SEARCH_PATH | G_SPAWN_CHILD_INHERITS_STDIN | G_SPAWN_CHILD_INHERITS_STDOUT |
-        G_SPAWN_CHILD_INHERITS_STDERR);
-    if (!g_spawn_sync(nullptr, c_args.data(), nullptr, flags, nullptr, nullptr, nullptr, nullptr,
-                      nullptr, &error)) {
+    const GSpawnFlags flags = static_cast<GSpawnFlags>(G_SPAWN_SEARCH_PATH | G_SPAWN_CHILD_INHERITS_STDIN |
+                                                       G_SPAWN_CHILD_INHERITS_STDOUT | G_SPAWN_CHILD_INHERITS_STDERR);
+    if (!g_spawn_sync(nullptr, c_args.data(), nullptr, flags, nullptr, nullptr, nullptr, nullptr, nullptr, &error)) {
         printf("pkexec: %s\n", error->message);
     }
     printf("resss");

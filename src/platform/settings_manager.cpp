@@ -86,17 +86,13 @@ Owner owner_of(const struct stat &folder) {
 
 // A failed hand-over leaves the file usable by this instance; only the
 // user's own non-elevated instances would miss it, and they report that.
-bool give_to(int fd, const Owner &owner) {
-    return !owner.change || fchown(fd, owner.uid, owner.gid) == 0;
-}
+bool give_to(int fd, const Owner &owner) { return !owner.change || fchown(fd, owner.uid, owner.gid) == 0; }
 
 bool give_path_to(const std::string &path, const Owner &owner) {
     return !owner.change || lchown(path.c_str(), owner.uid, owner.gid) == 0;
 }
 
-bool absolute(const char *path) {
-    return path != nullptr && path[0] == '/';
-}
+bool absolute(const char *path) { return path != nullptr && path[0] == '/'; }
 
 // Read at each call: GLib caches g_get_user_config_dir() for the process.
 std::string config_home() {
@@ -217,18 +213,16 @@ bool write_all(int fd, const char *data, size_t length) {
 
 // Readers see the old file or the new one, never a part: the text goes to
 // a private file beside the target, reaches the disk, then takes its name.
-bool write_file_atomically(const std::string &folder, const std::string &name, const char *data,
-                           size_t length, mode_t mode, const Owner &owner) {
+bool write_file_atomically(const std::string &folder, const std::string &name, const char *data, size_t length,
+                           mode_t mode, const Owner &owner) {
     std::string temp = folder + "/." + name + ".XXXXXX";
     UniqueFd fd(mkostemp(temp.data(), O_CLOEXEC));
     if (fd.get() < 0) {
         return false;
     }
     give_to(fd.get(), owner);
-    const bool written =
-        fchmod(fd.get(), mode) == 0 && write_all(fd.get(), data, length) && fsync(fd.get()) == 0;
-    if (!fd.close_checked() || !written ||
-        rename(temp.c_str(), (folder + "/" + name).c_str()) != 0) {
+    const bool written = fchmod(fd.get(), mode) == 0 && write_all(fd.get(), data, length) && fsync(fd.get()) == 0;
+    if (!fd.close_checked() || !written || rename(temp.c_str(), (folder + "/" + name).c_str()) != 0) {
         unlink(temp.c_str());
         return false;
     }
@@ -275,8 +269,7 @@ Loaded load_settings(const std::string &path, const Owner &owner, GKeyFile *keys
         }
     }
     // Comments and other groups are somebody's; a write keeps them.
-    const GKeyFileFlags flags =
-        static_cast<GKeyFileFlags>(G_KEY_FILE_KEEP_COMMENTS | G_KEY_FILE_KEEP_TRANSLATIONS);
+    const GKeyFileFlags flags = static_cast<GKeyFileFlags>(G_KEY_FILE_KEEP_COMMENTS | G_KEY_FILE_KEEP_TRANSLATIONS);
     if (!g_key_file_load_from_data(keys, data.data(), data.size(), flags, nullptr)) {
         return Loaded::damaged;
     }
@@ -343,8 +336,7 @@ using KeyFilePtr = std::unique_ptr<GKeyFile, KeyFileDeleter>;
 // Read-modify-write of one value under the folder's lock, so two instances
 // writing different values at once both keep theirs. The folder reports its
 // own failure; false is any later one.
-bool store_value(const std::string &folder, const Owner &owner, const char *value_name,
-                 const char *value) {
+bool store_value(const std::string &folder, const Owner &owner, const char *value_name, const char *value) {
     FileLock lock(folder + "/" + kLockName, owner);
     if (!lock.held()) {
         return false;
@@ -352,19 +344,19 @@ bool store_value(const std::string &folder, const Owner &owner, const char *valu
     const std::string path = folder + "/" + kFileName;
     KeyFilePtr keys(g_key_file_new());
     switch (load_settings(path, owner, keys.get())) {
-        case Loaded::ok:
-            break;
-        case Loaded::missing:
-            break;
-        case Loaded::damaged:
-            if (!keep_damaged_file(folder, path)) {
-                return false;
-            }
-            keys.reset(g_key_file_new());
-            break;
-        case Loaded::unreadable:
-            // Replacing what cannot be read could destroy it.
+    case Loaded::ok:
+        break;
+    case Loaded::missing:
+        break;
+    case Loaded::damaged:
+        if (!keep_damaged_file(folder, path)) {
             return false;
+        }
+        keys.reset(g_key_file_new());
+        break;
+    case Loaded::unreadable:
+        // Replacing what cannot be read could destroy it.
+        return false;
     }
     g_key_file_set_string(keys.get(), kGroup, value_name, value);
     gsize length = 0;
@@ -389,26 +381,24 @@ std::string exec_quoted(const char *path) {
     std::string quoted = "\"";
     for (const char *c = path; *c != '\0'; ++c) {
         switch (*c) {
-            case '"':
-            case '`':
-            case '$':
-            case '\\':
-                quoted += '\\';
-                quoted += *c;
-                break;
-            case '%':
-                quoted += "%%";
-                break;
-            default:
-                quoted += *c;
+        case '"':
+        case '`':
+        case '$':
+        case '\\':
+            quoted += '\\';
+            quoted += *c;
+            break;
+        case '%':
+            quoted += "%%";
+            break;
+        default:
+            quoted += *c;
         }
     }
     return quoted + "\"";
 }
 
-std::string autostart_entry_path(const std::string &home) {
-    return home + "/autostart/" + kAutostartName;
-}
+std::string autostart_entry_path(const std::string &home) { return home + "/autostart/" + kAutostartName; }
 
 }  // namespace
 
@@ -505,18 +495,15 @@ int pelk_platform_specific_settings_manager_is_remember_password_set(void) {
     return remembered;
 }
 
-char *pelk_platform_specific_settings_manager_autostart_entry_new(const char *program_path,
-                                                                  const char *app_dir) {
+char *pelk_platform_specific_settings_manager_autostart_entry_new(const char *program_path, const char *app_dir) {
     if (!usable_entry_path(program_path) || !usable_entry_path(app_dir)) {
         return nullptr;
     }
     KeyFilePtr entry(g_key_file_new());
     const char *group = G_KEY_FILE_DESKTOP_GROUP;
-    g_key_file_set_string(entry.get(), group, G_KEY_FILE_DESKTOP_KEY_TYPE,
-                          G_KEY_FILE_DESKTOP_TYPE_APPLICATION);
+    g_key_file_set_string(entry.get(), group, G_KEY_FILE_DESKTOP_KEY_TYPE, G_KEY_FILE_DESKTOP_TYPE_APPLICATION);
     g_key_file_set_string(entry.get(), group, G_KEY_FILE_DESKTOP_KEY_NAME, "Veltra");
-    g_key_file_set_string(entry.get(), group, G_KEY_FILE_DESKTOP_KEY_EXEC,
-                          exec_quoted(program_path).c_str());
+    g_key_file_set_string(entry.get(), group, G_KEY_FILE_DESKTOP_KEY_EXEC, exec_quoted(program_path).c_str());
     g_key_file_set_string(entry.get(), group, G_KEY_FILE_DESKTOP_KEY_PATH, app_dir);
     g_key_file_set_string(entry.get(), group, "X-GNOME-Autostart-enabled", "true");
     g_autofree char *data = g_key_file_to_data(entry.get(), nullptr, nullptr);
@@ -546,10 +533,9 @@ void pelk_platform_specific_settings_manager_auto_start_on_logon_set(int flag) {
     }
     const std::string program = running_program_path();
     g_autofree char *app_dir = g_path_get_dirname(program.c_str());
-    char *entry =
-        pelk_platform_specific_settings_manager_autostart_entry_new(program.c_str(), app_dir);
-    const bool written = entry != nullptr && write_file_atomically(folder, kAutostartName, entry,
-                                                                   strlen(entry), 0644, owner);
+    char *entry = pelk_platform_specific_settings_manager_autostart_entry_new(program.c_str(), app_dir);
+    const bool written =
+        entry != nullptr && write_file_atomically(folder, kAutostartName, entry, strlen(entry), 0644, owner);
     free(entry);
     if (!written) {
         pelk_write_dev_log(kErrorRunSet);

@@ -32,8 +32,7 @@ void run_program(const char *file, const char *parameters) {
     if (!g_shell_parse_argv(command, nullptr, &words, nullptr)) {
         return;
     }
-    g_spawn_async(nullptr, words, nullptr, G_SPAWN_SEARCH_PATH, nullptr, nullptr, nullptr,
-                  nullptr);
+    g_spawn_async(nullptr, words, nullptr, G_SPAWN_SEARCH_PATH, nullptr, nullptr, nullptr, nullptr);
 }
 
 }  // namespace
@@ -55,13 +54,9 @@ void pelk_shell_execute_internal(const char *file, const char *parameters, int s
     fflush(stdout);
 }
 
-void pelk_shell_execute(const char *file, const char *parameters) {
-    pelk_shell_execute_internal(file, parameters, 0);
-}
+void pelk_shell_execute(const char *file, const char *parameters) { pelk_shell_execute_internal(file, parameters, 0); }
 
-void pelk_shell_open_text_file(const char *path) {
-    pelk_shell_execute_internal(path, nullptr, kShowMaximized);
-}
+void pelk_shell_open_text_file(const char *path) { pelk_shell_execute_internal(path, nullptr, kShowMaximized); }
 
 int pelk_open_uri(const char *uri) {
     pelk_shell_execute(uri, nullptr);

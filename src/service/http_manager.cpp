@@ -117,8 +117,7 @@ bool parse_decimal(const char *from, int *value, const char **end) {
     return true;
 }
 
-CURLcode set_options(CURL *curl, const char *url, http_response *response,
-                     const transport_settings &with) {
+CURLcode set_options(CURL *curl, const char *url, http_response *response, const transport_settings &with) {
     CURLcode rc = CURLE_OK;
     // Stops at the first option libcurl refuses.
     const auto set = [&](CURLoption option, auto value) {
@@ -286,8 +285,8 @@ size_t writeHeaderFunction(char *data, size_t size, size_t count, void *userdata
 
     if (response != nullptr) {
         // An interim 1xx block is followed by the real status line.
-        const bool interim = response->status_code >= 100 && response->status_code < 200 &&
-                             strncmp(line.get(), "HTTP/", 5) == 0;
+        const bool interim =
+            response->status_code >= 100 && response->status_code < 200 && strncmp(line.get(), "HTTP/", 5) == 0;
         if (response->status_code == 0 || interim) {
             response->status_code = try_to_read_response_error_code(line.get());
         }

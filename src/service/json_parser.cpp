@@ -35,8 +35,7 @@ using owned_container = std::unique_ptr<server_entity_container, container_delet
 // stops at NUL never leaves its piece.
 class pieces {
   public:
-    explicit pieces(const char *body) : text_(body != nullptr ? body : "")
-    {
+    explicit pieces(const char *body) : text_(body != nullptr ? body : "") {
         starts_.push_back(0);
         for (size_t i = 0; i < text_.size(); ++i) {
             if (text_[i] == ',') {
@@ -54,8 +53,7 @@ class pieces {
 };
 
 // Advances up to count characters, never past the terminating NUL.
-const char *skip_within(const char *p, size_t count)
-{
+const char *skip_within(const char *p, size_t count) {
     while (count > 0 && *p != '\0') {
         ++p;
         --count;
@@ -64,26 +62,19 @@ const char *skip_within(const char *p, size_t count)
 }
 
 // The value behind "name": (name, closing quote, colon), within the piece.
-const char *value_after(const char *name, const char *position)
-{
-    return skip_within(position, std::strlen(name) + 2);
-}
+const char *value_after(const char *name, const char *position) { return skip_within(position, std::strlen(name) + 2); }
 
 struct decimal {
     int value;
     bool has_digits;
 };
 
-bool is_c_space(char c)
-{
-    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
+bool is_c_space(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }
 
 // Decimal conversion in the manner of atoi, but defined for every input:
 // conversion stops at the end of text, and magnitudes beyond the 32-bit
 // range are held at INT_MIN or INT_MAX instead of overflowing.
-decimal read_decimal(std::string_view text)
-{
+decimal read_decimal(std::string_view text) {
     size_t i = 0;
     while (i < text.size() && is_c_space(text[i])) {
         ++i;
@@ -103,22 +94,19 @@ decimal read_decimal(std::string_view text)
     return {static_cast<int>(negative ? -magnitude : magnitude), has_digits};
 }
 
-decimal read_int_value(const char *name, const char *position)
-{
+decimal read_int_value(const char *name, const char *position) {
     if (name == nullptr || position == nullptr) {
         return {0, false};
     }
     return read_decimal(value_after(name, position));
 }
 
-void replace_text(char **slot, char *text)
-{
+void replace_text(char **slot, char *text) {
     std::free(*slot);
     *slot = text;
 }
 
-char *text_new(std::string_view text)
-{
+char *text_new(std::string_view text) {
     auto *copy = static_cast<char *>(std::malloc(text.size() + 1));
     if (copy == nullptr) {
         std::abort();
@@ -132,16 +120,14 @@ char *text_new(std::string_view text)
 
 // The token's text, or an empty view for a token that does not lie inside
 // the body (the tokenizer never gives one after a successful parse).
-std::string_view token_view(const char *body, size_t length, const jsmntok_t &token)
-{
+std::string_view token_view(const char *body, size_t length, const jsmntok_t &token) {
     if (token.start < 0 || token.end < token.start || static_cast<size_t>(token.end) > length) {
         return {};
     }
     return {body + token.start, static_cast<size_t>(token.end - token.start)};
 }
 
-char *string_token_new(const char *body, size_t length, const jsmntok_t &token)
-{
+char *string_token_new(const char *body, size_t length, const jsmntok_t &token) {
     if (token.type != JSMN_STRING) {
         return nullptr;
     }
@@ -153,8 +139,7 @@ char *string_token_new(const char *body, size_t length, const jsmntok_t &token)
 }
 
 // Cuts text to at most limit bytes without splitting a UTF-8 sequence.
-std::string_view cut_to(std::string_view text, size_t limit)
-{
+std::string_view cut_to(std::string_view text, size_t limit) {
     if (text.size() <= limit) {
         return text;
     }
@@ -166,8 +151,7 @@ std::string_view cut_to(std::string_view text, size_t limit)
 }
 
 // Room left for the token text in a port log line of the 500-byte work text.
-size_t token_text_budget(int index)
-{
+size_t token_text_budget(int index) {
     const int fixed = std::snprintf(nullptr, 0, "i = %i, token_iteration= %i, token = \n", index, 0);
     const size_t room = work_text_size - 1;
     return fixed < 0 || static_cast<size_t>(fixed) >= room ? 0 : room - static_cast<size_t>(fixed);
@@ -178,8 +162,7 @@ struct tokenized {
     size_t length;
 };
 
-tokenized tokenize(const char *body, jsmntok_t *tokens)
-{
+tokenized tokenize(const char *body, jsmntok_t *tokens) {
     // Token offsets are ints; a longer body is read only up to INT_MAX.
     const size_t length = std::min(std::strlen(body), static_cast<size_t>(INT_MAX));
     jsmn_parser parser;
@@ -189,8 +172,7 @@ tokenized tokenize(const char *body, jsmntok_t *tokens)
 
 }  // namespace
 
-char *get_string_value(const char *name, const char *position)
-{
+char *get_string_value(const char *name, const char *position) {
     if (name == nullptr || position == nullptr) {
         return nullptr;
     }
@@ -206,13 +188,9 @@ char *get_string_value(const char *name, const char *position)
     return text_new(std::string_view(p, static_cast<size_t>(end - p)));
 }
 
-int get_int_value(const char *name, const char *position)
-{
-    return read_int_value(name, position).value;
-}
+int get_int_value(const char *name, const char *position) { return read_int_value(name, position).value; }
 
-pelk_json_authentication pelk_json_parse_authentication(const char *body)
-{
+pelk_json_authentication pelk_json_parse_authentication(const char *body) {
     pelk_json_authentication auth{nullptr, 0, 0, -1, nullptr, nullptr, nullptr};
     const pieces split(body);
     for (size_t i = 0; i < split.count(); ++i) {
@@ -239,20 +217,17 @@ pelk_json_authentication pelk_json_parse_authentication(const char *body)
     return auth;
 }
 
-bool pelk_json_authentication_is_all_servers(const pelk_json_authentication *authentication)
-{
+bool pelk_json_authentication_is_all_servers(const pelk_json_authentication *authentication) {
     return authentication != nullptr && authentication->valid_servers != nullptr &&
            std::strcmp(authentication->valid_servers, "all") == 0;
 }
 
-bool pelk_json_authentication_is_trial(const pelk_json_authentication *authentication)
-{
+bool pelk_json_authentication_is_trial(const pelk_json_authentication *authentication) {
     return authentication != nullptr && authentication->plan_key != nullptr &&
            std::strcmp(authentication->plan_key, "trial") == 0;
 }
 
-void pelk_json_authentication_clear(pelk_json_authentication *authentication)
-{
+void pelk_json_authentication_clear(pelk_json_authentication *authentication) {
     if (authentication == nullptr) {
         return;
     }
@@ -262,8 +237,7 @@ void pelk_json_authentication_clear(pelk_json_authentication *authentication)
     replace_text(&authentication->valid_servers, nullptr);
 }
 
-server_entity_container *pelk_json_parse_server_list(const char *body)
-{
+server_entity_container *pelk_json_parse_server_list(const char *body) {
     owned_container list(server_entity_container_new());
     pelk_owned_text address;
     pelk_owned_text name;
@@ -291,8 +265,7 @@ server_entity_container *pelk_json_parse_server_list(const char *body)
             if (!address || !name || !country_code) {
                 return nullptr;
             }
-            server_entity_container_add(list.get(), country_code.get(), address.get(), name.get(), 0,
-                                        enabled ? 1 : 0);
+            server_entity_container_add(list.get(), country_code.get(), address.get(), name.get(), 0, enabled ? 1 : 0);
             address.reset();
             name.reset();
             country_code.reset();
@@ -302,8 +275,7 @@ server_entity_container *pelk_json_parse_server_list(const char *body)
     return list.release();
 }
 
-pelk_json_public_ip pelk_json_read_public_ip(const char *body)
-{
+pelk_json_public_ip pelk_json_read_public_ip(const char *body) {
     pelk_json_public_ip public_ip{0, nullptr, nullptr};
     jsmntok_t tokens[max_tokens];
     const char *text = body != nullptr ? body : "";
@@ -318,8 +290,7 @@ pelk_json_public_ip pelk_json_read_public_ip(const char *body)
     return public_ip;
 }
 
-void pelk_json_public_ip_clear(pelk_json_public_ip *public_ip)
-{
+void pelk_json_public_ip_clear(pelk_json_public_ip *public_ip) {
     if (public_ip == nullptr) {
         return;
     }
@@ -327,8 +298,7 @@ void pelk_json_public_ip_clear(pelk_json_public_ip *public_ip)
     replace_text(&public_ip->country_code, nullptr);
 }
 
-pelk_json_server_ports pelk_json_read_server_ports(const char *body)
-{
+pelk_json_server_ports pelk_json_read_server_ports(const char *body) {
     pelk_json_server_ports result{0, nullptr, 0, nullptr, 0};
     jsmntok_t tokens[max_tokens];
     const char *text = body != nullptr ? body : "";
@@ -346,7 +316,8 @@ pelk_json_server_ports pelk_json_read_server_ports(const char *body)
     // One slot at least: malloc(0) may give NULL, and an empty port list must
     // still be a list.
     result.ports = static_cast<int *>(std::malloc(sizeof(int) * static_cast<size_t>(std::max(ports_count, 1))));
-    result.tokens = static_cast<pelk_json_port_token *>(std::calloc(static_cast<size_t>(count), sizeof(pelk_json_port_token)));
+    result.tokens =
+        static_cast<pelk_json_port_token *>(std::calloc(static_cast<size_t>(count), sizeof(pelk_json_port_token)));
     if (result.ports == nullptr || result.tokens == nullptr) {
         std::abort();
     }
@@ -364,8 +335,7 @@ pelk_json_server_ports pelk_json_read_server_ports(const char *body)
     return result;
 }
 
-int *pelk_json_server_ports_take_ports(pelk_json_server_ports *server_ports)
-{
+int *pelk_json_server_ports_take_ports(pelk_json_server_ports *server_ports) {
     if (server_ports == nullptr) {
         return nullptr;
     }
@@ -374,8 +344,7 @@ int *pelk_json_server_ports_take_ports(pelk_json_server_ports *server_ports)
     return ports;
 }
 
-void pelk_json_server_ports_clear(pelk_json_server_ports *server_ports)
-{
+void pelk_json_server_ports_clear(pelk_json_server_ports *server_ports) {
     if (server_ports == nullptr) {
         return;
     }
@@ -387,8 +356,7 @@ void pelk_json_server_ports_clear(pelk_json_server_ports *server_ports)
     *server_ports = pelk_json_server_ports{server_ports->parse_result, nullptr, 0, nullptr, 0};
 }
 
-char *pelk_json_port_token_log_line_new(int index, const char *text)
-{
+char *pelk_json_port_token_log_line_new(int index, const char *text) {
     const std::string_view token = cut_to(text != nullptr ? text : "", token_text_budget(index));
     char line[work_text_size];
     std::snprintf(line, sizeof line, "i = %i, token_iteration= %i, token = %.*s\n", index, 0,
@@ -396,8 +364,7 @@ char *pelk_json_port_token_log_line_new(int index, const char *text)
     return pelk_string_helper_string_new_from(line);
 }
 
-char *pelk_json_parse_result_text_new(int result)
-{
+char *pelk_json_parse_result_text_new(int result) {
     switch (result) {
     case JSMN_ERROR_NOMEM:
         return pelk_string_helper_string_new_from("JSMN_ERROR_NOMEM\n");

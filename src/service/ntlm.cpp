@@ -2,10 +2,10 @@
 
 #include "service/ntlm_internal.h"
 
+#include <string.h>  // explicit_bzero
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
-#include <string.h>  // explicit_bzero
 
 namespace {
 
@@ -23,8 +23,8 @@ constexpr uint32_t md4_h(uint32_t x, uint32_t y, uint32_t z) { return x ^ y ^ z;
 void md4_compress(uint32_t state[4], const unsigned char block[64]) {
     uint32_t x[16];
     for (int i = 0; i < 16; ++i) {
-        x[i] = uint32_t(block[4 * i]) | uint32_t(block[4 * i + 1]) << 8 |
-               uint32_t(block[4 * i + 2]) << 16 | uint32_t(block[4 * i + 3]) << 24;
+        x[i] = uint32_t(block[4 * i]) | uint32_t(block[4 * i + 1]) << 8 | uint32_t(block[4 * i + 2]) << 16 |
+               uint32_t(block[4 * i + 3]) << 24;
     }
     uint32_t a = state[0], b = state[1], c = state[2], d = state[3];
 

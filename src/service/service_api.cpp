@@ -63,21 +63,20 @@ const service_urls &urls() {
     });
     const service_urls *installed = current_urls.load(std::memory_order_acquire);
     // Only when memory ran out at the first reading.
-    static const service_urls fallback = {
-        COMPILED_BASE_URL, COMPILED_BASE_URL HTTP_MANAGER_METHOD_REMOTE_ADDRESS, nullptr};
+    static const service_urls fallback = {COMPILED_BASE_URL, COMPILED_BASE_URL HTTP_MANAGER_METHOD_REMOTE_ADDRESS,
+                                          nullptr};
     return installed != nullptr ? *installed : fallback;
 }
 
 bool is_unreserved(unsigned char c) {
-    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
-           c == '@' || c == '.' || c == '_' || c == '~' || c == '-';
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '@' || c == '.' ||
+           c == '_' || c == '~' || c == '-';
 }
 
 // The two query layouts of the service: e-mail and digest, and the same with
 // the server address between the digest and the version.
-char *build_url(const char *caller, const char *method, const char *email,
-                const char *password_digest, bool with_server_address,
-                const char *server_address) {
+char *build_url(const char *caller, const char *method, const char *email, const char *password_digest,
+                bool with_server_address, const char *server_address) {
     char *url = static_cast<char *>(calloc(HTTP_MANAGER_URL_BUFFER_SIZE, 1));
     if (url == nullptr) {
         return nullptr;
@@ -98,8 +97,7 @@ char *build_url(const char *caller, const char *method, const char *email,
     if (!fits) {
         free(url);
         char line[200];
-        snprintf(line, sizeof line, "ERROR[%s]: the URL does not fit %d bytes\n", caller,
-                 HTTP_MANAGER_URL_BUFFER_SIZE);
+        snprintf(line, sizeof line, "ERROR[%s]: the URL does not fit %d bytes\n", caller, HTTP_MANAGER_URL_BUFFER_SIZE);
         pelk_write_dev_log(line);
         return nullptr;
     }
@@ -120,8 +118,7 @@ void http_manager_base_url_override(const char *base_url) {
     install_urls(strdup(base_url != nullptr ? base_url : kCompiledBaseUrl));
 }
 
-bool http_manager_url_append(char *out, size_t capacity, size_t *used, const char *text,
-                             bool percent_encode) {
+bool http_manager_url_append(char *out, size_t capacity, size_t *used, const char *text, bool percent_encode) {
     if (text == nullptr) {
         text = "";
     }
@@ -151,30 +148,24 @@ bool http_manager_url_append(char *out, size_t capacity, size_t *used, const cha
 const char *http_manager_base_url(void) { return urls().base; }
 
 char *http_manager_method_authentication_url_new(const char *email, const char *password_digest) {
-    return build_url(__func__, HTTP_MANAGER_METHOD_AUTHENTICATION, email, password_digest, false,
-                     nullptr);
+    return build_url(__func__, HTTP_MANAGER_METHOD_AUTHENTICATION, email, password_digest, false, nullptr);
 }
 
 char *http_manager_method_server_list_url_new(const char *email, const char *password_digest) {
-    return build_url(__func__, HTTP_MANAGER_METHOD_SERVER_LIST, email, password_digest, false,
-                     nullptr);
+    return build_url(__func__, HTTP_MANAGER_METHOD_SERVER_LIST, email, password_digest, false, nullptr);
 }
 
-char *http_manager_method_server_plan_and_expiry_date_url_new(const char *email,
-                                                              const char *password_digest) {
-    return build_url(__func__, HTTP_MANAGER_METHOD_SERVER_PLAN_AND_EXPIRY_DATE, email,
-                     password_digest, false, nullptr);
+char *http_manager_method_server_plan_and_expiry_date_url_new(const char *email, const char *password_digest) {
+    return build_url(__func__, HTTP_MANAGER_METHOD_SERVER_PLAN_AND_EXPIRY_DATE, email, password_digest, false, nullptr);
 }
 
 char *http_manager_method_user_name_url_new(const char *email, const char *password_digest) {
-    return build_url(__func__, HTTP_MANAGER_METHOD_USER_NAME, email, password_digest, false,
-                     nullptr);
+    return build_url(__func__, HTTP_MANAGER_METHOD_USER_NAME, email, password_digest, false, nullptr);
 }
 
 char *http_manager_method_port_numbers_url_new(const char *email, const char *password_digest,
                                                const char *server_address) {
-    return build_url(__func__, HTTP_MANAGER_METHOD_PORT_NUMBERS, email, password_digest, true,
-                     server_address);
+    return build_url(__func__, HTTP_MANAGER_METHOD_PORT_NUMBERS, email, password_digest, true, server_address);
 }
 
 const char *http_manager_method_get_public_ip_url(void) { return urls().public_ip; }

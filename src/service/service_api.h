@@ -25,8 +25,7 @@ const char *http_manager_base_url(void);
 // a cut URL would reach a different account or server.
 char *http_manager_method_authentication_url_new(const char *email, const char *password_digest);
 char *http_manager_method_server_list_url_new(const char *email, const char *password_digest);
-char *http_manager_method_server_plan_and_expiry_date_url_new(const char *email,
-                                                              const char *password_digest);
+char *http_manager_method_server_plan_and_expiry_date_url_new(const char *email, const char *password_digest);
 char *http_manager_method_user_name_url_new(const char *email, const char *password_digest);
 char *http_manager_method_port_numbers_url_new(const char *email, const char *password_digest,
                                                const char *server_address);

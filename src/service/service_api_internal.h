@@ -16,5 +16,4 @@ void http_manager_base_url_override(const char *base_url);
 // as it is or with every byte outside A-Za-z0-9@._~- percent-encoded.
 // False, with out and *used unchanged, when the result and its NUL would not
 // fit.
-bool http_manager_url_append(char *out, size_t capacity, size_t *used, const char *text,
-                             bool percent_encode);
+bool http_manager_url_append(char *out, size_t capacity, size_t *used, const char *text, bool percent_encode);

@@ -2,13 +2,13 @@
 
 #include "app/logger.h"
 #include "app/owned_text.h"
+#include "app/ui_callbacks.h"
 #include "dal/string_helper.h"
 #include "platform/settings_manager.h"
 #include "service/http_manager.h"
 #include "service/ntlm.h"
 #include "service/service_api.h"
 #include "view_models/main_view_model.h"
-#include "app/ui_callbacks.h"
 
 #include <atomic>
 #include <memory>

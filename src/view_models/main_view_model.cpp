@@ -2,12 +2,12 @@
 
 #include "app/logger.h"
 #include "app/owned_text.h"
+#include "app/ui_callbacks.h"
 #include "dal/string_helper.h"
 #include "platform/settings_manager.h"
 #include "service/http_manager.h"
 #include "service/service_api.h"
 #include "view_models/login_view_model.h"
-#include "app/ui_callbacks.h"
 #include "vpn/vpn_manager_thread.h"
 
 #include <glib.h>
@@ -137,8 +137,7 @@ pelk_dal_vpn_button_state pelk_view_model_main_vpn_state_get(void) { return vpn_
 void pelk_view_model_main_set_status_icon(pelk_dal_vpn_button_state state) {
     // Every thread posts the same way: one idle source per state, default
     // priority, so the main loop delivers them in the order posted.
-    g_idle_add_full(G_PRIORITY_DEFAULT, deliver_tray_state, new pelk_dal_vpn_button_state(state),
-                    free_state_copy);
+    g_idle_add_full(G_PRIORITY_DEFAULT, deliver_tray_state, new pelk_dal_vpn_button_state(state), free_state_copy);
 }
 
 int pelk_view_model_main_is_server_list_enabled_get(void) { return server_list_enabled; }

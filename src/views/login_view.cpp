@@ -58,8 +58,7 @@ void forget_widgets() {
 }  // namespace
 
 GtkWidget *CreateLoginView(GtkWidget *window) {
-    GtkWidget *forgot = pelk_controls_uri_label_new(kForgotPasswordPage, "Forgot password?", kForgotWidth,
-                                                    kLinkHeight);
+    GtkWidget *forgot = pelk_controls_uri_label_new(kForgotPasswordPage, "Forgot password?", kForgotWidth, kLinkHeight);
     GtkWidget *create = pelk_controls_uri_label_new(kSignUpPage, "Create FREE account", kCreateWidth, kLinkHeight);
 
     GtkEntryBuffer *email = gtk_entry_buffer_new("", 0);
@@ -76,15 +75,13 @@ GtkWidget *CreateLoginView(GtkWidget *window) {
     gtk_widget_set_size_request(button, kLoginWidth, kLoginHeight);
 
     g_signal_connect(email_field, "key-press-event", G_CALLBACK(pelk_views_login_view_on_enter_key_press), nullptr);
-    g_signal_connect(password_field, "key-press-event", G_CALLBACK(pelk_views_login_view_on_enter_key_press),
-                     nullptr);
+    g_signal_connect(password_field, "key-press-event", G_CALLBACK(pelk_views_login_view_on_enter_key_press), nullptr);
     g_signal_connect(email_field, "focus-in-event", G_CALLBACK(pelk_views_login_view_on_focus_select_all_field),
                      nullptr);
     g_signal_connect(password_field, "focus-in-event", G_CALLBACK(pelk_views_login_view_on_focus_select_all_field),
                      nullptr);
     g_signal_connect(view, "destroy", G_CALLBACK(pelk_views_login_view_on_destroy), nullptr);
-    g_signal_connect_after(email_field, "notify::text", G_CALLBACK(pelk_views_login_view_OnLoginCredsChanged),
-                           nullptr);
+    g_signal_connect_after(email_field, "notify::text", G_CALLBACK(pelk_views_login_view_OnLoginCredsChanged), nullptr);
     g_signal_connect_after(password_field, "notify::text", G_CALLBACK(pelk_views_login_view_OnLoginCredsChanged),
                            nullptr);
     g_signal_connect(button, "clicked", G_CALLBACK(pelk_views_login_view_on_btn_login_click), nullptr);
@@ -130,9 +127,8 @@ char *pelk_views_login_view_username_get_new(void) {
 }
 
 char *pelk_views_login_view_password_get_new(void) {
-    return is_entry(password_entry)
-               ? pelk_views_login_view_internal_copy_from_const_gchar(entry_text(password_entry))
-               : nullptr;
+    return is_entry(password_entry) ? pelk_views_login_view_internal_copy_from_const_gchar(entry_text(password_entry))
+                                    : nullptr;
 }
 
 void pelk_views_login_view_destroy(void) { destroyed = true; }

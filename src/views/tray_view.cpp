@@ -15,9 +15,8 @@ constexpr int kPictureSize = 20;
 constexpr guint kEmbedWaitMs = 1500;
 
 constexpr const char *kPicturePaths[PELK_TRAY_PICTURE_COUNT] = {
-    "/Common/Main/btnConnectDisabled.png", "/Common/Main/btnConnectGreen.png",
-    "/Common/Main/btnConnectOrange.png",   "/Common/Main/btnConnectRed.png",
-    "/Common/Main/btnConnectDisabled.png",
+    "/Common/Main/btnConnectDisabled.png", "/Common/Main/btnConnectGreen.png",    "/Common/Main/btnConnectOrange.png",
+    "/Common/Main/btnConnectRed.png",      "/Common/Main/btnConnectDisabled.png",
 };
 
 GtkStatusIcon *icon = nullptr;

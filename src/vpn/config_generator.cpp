@@ -16,13 +16,11 @@ namespace {
 constexpr size_t kRemoteLineSize = 500;
 
 constexpr const char *kHead[] = {
-    "client\n",     "dev tun\n",         "proto udp\n",   "tun-mtu 1500\n",
-    "tun-mtu-extra 32\n", "mssfix 1450\n", "remote-random\n",
+    "client\n", "dev tun\n", "proto udp\n", "tun-mtu 1500\n", "tun-mtu-extra 32\n", "mssfix 1450\n", "remote-random\n",
 };
 constexpr const char *kTail[] = {
-    "resolv-retry infinite\n", "nobind\n",      "persist-key\n", "persist-tun\n",
-    "persist-remote-ip\n",     "auth-user-pass\n", "auth-nocache\n", "comp-lzo\n",
-    "reneg-sec 604800\n",      "verb 3\n",
+    "resolv-retry infinite\n", "nobind\n",       "persist-key\n", "persist-tun\n",      "persist-remote-ip\n",
+    "auth-user-pass\n",        "auth-nocache\n", "comp-lzo\n",    "reneg-sec 604800\n", "verb 3\n",
 };
 
 void log_failure(const char *what, const GError *error) {
@@ -75,8 +73,7 @@ gssize write_data(GOutputStream *stream, const char *text) {
     return static_cast<gssize>(written);
 }
 
-char *config_generator_create_openvpn_config_file(const char *server_address, const int32_t *ports,
-                                                  int port_count) {
+char *config_generator_create_openvpn_config_file(const char *server_address, const int32_t *ports, int port_count) {
     const char *address = server_address != nullptr ? server_address : "";
     // The address is one word on a directive line; anything that would end
     // the line or add a word would smuggle in directives of its own.

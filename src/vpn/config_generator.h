@@ -11,8 +11,7 @@
 // nullptr, with one developer-log line, when the file cannot be made whole.
 
 // The client configuration, with one "remote" line per port in list order.
-char *config_generator_create_openvpn_config_file(const char *server_address, const int32_t *ports,
-                                                  int port_count);
+char *config_generator_create_openvpn_config_file(const char *server_address, const int32_t *ports, int port_count);
 
 // User name on the first line, password on the second.
 char *config_generator_create_credentials_file(const char *user_name, const char *password);

@@ -7,8 +7,8 @@
 
 #include <glib.h>
 
-int openvpn_manager_start(const char *user_name, const char *password, const char *server_address,
-                          const int32_t *ports, int port_count) {
+int openvpn_manager_start(const char *user_name, const char *password, const char *server_address, const int32_t *ports,
+                          int port_count) {
     pelk_owned_text cert(pelk_global_variable_path_to_openvpn_cert_new());
     g_autofree char *credentials = config_generator_create_credentials_file(user_name, password);
     g_autofree char *config = config_generator_create_openvpn_config_file(server_address, ports, port_count);

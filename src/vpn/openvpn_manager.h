@@ -5,8 +5,8 @@
 // Writes the credentials and configuration files for one connection and
 // starts OpenVPN on them. A file that cannot be written makes the start
 // fail: no child, and the state watcher reports it as not alive. Returns 0.
-int openvpn_manager_start(const char *user_name, const char *password, const char *server_address,
-                          const int32_t *ports, int port_count);
+int openvpn_manager_start(const char *user_name, const char *password, const char *server_address, const int32_t *ports,
+                          int port_count);
 
 // Ends the OpenVPN child (or any stray one). Returns 0.
 int openvpn_manager_stop(void);

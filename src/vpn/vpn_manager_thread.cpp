@@ -2,13 +2,13 @@
 
 #include "app/logger.h"
 #include "app/owned_text.h"
+#include "app/ui_callbacks.h"
 #include "platform/clock.h"
 #include "service/http_manager.h"
 #include "service/json_parser.h"
 #include "service/ntlm.h"
 #include "service/service_api.h"
 #include "view_models/main_view_model.h"
-#include "app/ui_callbacks.h"
 #include "vpn/openvpn_manager.h"
 #include "vpn/vpn_controller.h"
 #include "vpn/vpn_manager_thread_internal.h"
@@ -58,8 +58,8 @@ Manager &manager() {
 void request_ports(const Request &job) {
     http_response *response = http_response_new(on_http_response_server_ports);
     pelk_owned_text digest(pelk_ntlm_encrypt(job.password.c_str()));
-    char *url = http_manager_method_port_numbers_url_new(job.user_name.c_str(), digest.get(),
-                                                          job.server_address.c_str());
+    char *url =
+        http_manager_method_port_numbers_url_new(job.user_name.c_str(), digest.get(), job.server_address.c_str());
     if (url != nullptr && response != nullptr) {
         http_manager_url_exec(url, response);
     }
@@ -91,8 +91,8 @@ void connect_job() {
     }
 
     pelk_write_dev_log("vpn_manager thread - openvpn_manager_start!\n");
-    openvpn_manager_start(job.user_name.c_str(), job.password.c_str(), job.server_address.c_str(),
-                          job.ports.data(), static_cast<int>(job.ports.size()));
+    openvpn_manager_start(job.user_name.c_str(), job.password.c_str(), job.server_address.c_str(), job.ports.data(),
+                          static_cast<int>(job.ports.size()));
     pelk_vpn_controller_on_vpn_started();
     pelk_write_dev_log("vpn_manager_thread - connect done\n");
 }
@@ -164,13 +164,11 @@ int vpn_manager_thread_start(void) {
     return 0;
 }
 
-void vpn_manager_thread_invoke_vpn_start(const char *user_name, const char *password,
-                                         const char *server_address) {
+void vpn_manager_thread_invoke_vpn_start(const char *user_name, const char *password, const char *server_address) {
     Manager &m = manager();
     for (;;) {
-        log_lines({"vpn_manager thread - start invoked\n", "USERNAME:", user_name != nullptr ? user_name : "",
-                   "\n", "PASSWORD:", "***", "\n", "SERVER:", server_address != nullptr ? server_address : "",
-                   "\n"});
+        log_lines({"vpn_manager thread - start invoked\n", "USERNAME:", user_name != nullptr ? user_name : "", "\n",
+                   "PASSWORD:", "***", "\n", "SERVER:", server_address != nullptr ? server_address : "", "\n"});
         if (m.busy) {
             pelk_write_dev_log("vpn_manager thread - busy. Retry\n");
             vpn_manager_thread_sleep(kPollMs);

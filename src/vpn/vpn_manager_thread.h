@@ -11,8 +11,7 @@ int vpn_manager_thread_start(void);
 
 // Asks for a connect with copies of the three texts. Blocks the caller
 // while a job runs, and for one poll period after posting.
-void vpn_manager_thread_invoke_vpn_start(const char *user_name, const char *password,
-                                         const char *server_address);
+void vpn_manager_thread_invoke_vpn_start(const char *user_name, const char *password, const char *server_address);
 // Asks for a disconnect; returns at once.
 void vpn_manager_thread_invoke_vpn_stop(void);
 

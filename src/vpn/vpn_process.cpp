@@ -60,15 +60,24 @@ int errno_of_spawn_error(const GError *error) {
         return errno;
     }
     switch (error->code) {
-    case G_SPAWN_ERROR_NOENT: return ENOENT;
-    case G_SPAWN_ERROR_ACCES: return EACCES;
-    case G_SPAWN_ERROR_PERM: return EPERM;
-    case G_SPAWN_ERROR_NOEXEC: return ENOEXEC;
-    case G_SPAWN_ERROR_NOMEM: return ENOMEM;
-    case G_SPAWN_ERROR_ISDIR: return EISDIR;
-    case G_SPAWN_ERROR_NAMETOOLONG: return ENAMETOOLONG;
-    case G_SPAWN_ERROR_TOO_BIG: return E2BIG;
-    default: return EIO;
+    case G_SPAWN_ERROR_NOENT:
+        return ENOENT;
+    case G_SPAWN_ERROR_ACCES:
+        return EACCES;
+    case G_SPAWN_ERROR_PERM:
+        return EPERM;
+    case G_SPAWN_ERROR_NOEXEC:
+        return ENOEXEC;
+    case G_SPAWN_ERROR_NOMEM:
+        return ENOMEM;
+    case G_SPAWN_ERROR_ISDIR:
+        return EISDIR;
+    case G_SPAWN_ERROR_NAMETOOLONG:
+        return ENAMETOOLONG;
+    case G_SPAWN_ERROR_TOO_BIG:
+        return E2BIG;
+    default:
+        return EIO;
     }
 }
 
@@ -231,8 +240,8 @@ void pelk_vpn_subprocess_new(const char *program_path, const char *config_path, 
     const std::string credentials = credentials_path != nullptr ? credentials_path : "";
 
     char command_line[kCommandLineSize];
-    snprintf(command_line, sizeof command_line, " --config \"%s\" --ca \"%s\" --auth-user-pass \"%s\"",
-             config.c_str(), cert.c_str(), credentials.c_str());
+    snprintf(command_line, sizeof command_line, " --config \"%s\" --ca \"%s\" --auth-user-pass \"%s\"", config.c_str(),
+             cert.c_str(), credentials.c_str());
     printf("%s", command_line);
     fflush(stdout);
 
@@ -245,8 +254,8 @@ void pelk_vpn_subprocess_new(const char *program_path, const char *config_path, 
         return;
     }
 
-    const char *argv[] = {program.c_str(), "--config", config.c_str(), "--ca", cert.c_str(),
-                          "--auth-user-pass", credentials.c_str(), nullptr};
+    const char *argv[] = {program.c_str(), "--config",         config.c_str(),      "--ca",
+                          cert.c_str(),    "--auth-user-pass", credentials.c_str(), nullptr};
     GPid pid = 0;
     int stdin_fd = -1;
     int out_fd = -1;
@@ -256,9 +265,9 @@ void pelk_vpn_subprocess_new(const char *program_path, const char *config_path, 
     // of the client is closed in it. Our copies of the pipe ends are
     // close-on-exec and the child's ends are closed here after the start, so
     // a reader sees the end of the pipe when the child exits.
-    const bool started = g_spawn_async_with_pipes(nullptr, const_cast<char **>(argv), nullptr,
-                                                  G_SPAWN_DO_NOT_REAP_CHILD, nullptr, nullptr, &pid,
-                                                  &stdin_fd, &out_fd, &err_fd, &error);
+    const bool started =
+        g_spawn_async_with_pipes(nullptr, const_cast<char **>(argv), nullptr, G_SPAWN_DO_NOT_REAP_CHILD, nullptr,
+                                 nullptr, &pid, &stdin_fd, &out_fd, &err_fd, &error);
     if (!started) {
         errno = errno_of_spawn_error(error);
         ErrorExit("CreateProcess failed");

@@ -83,8 +83,8 @@ void watch_state(WorkerRef self, pelk_vpn_pipe_ref) {
 
 // Reads the pipe of the child this reader was started for until it ends or
 // the reader is stopped. Output read after a stop request is dropped.
-void read_pipe(WorkerRef self, pelk_vpn_pipe_ref pipe, const char *log_path,
-               void (*handle)(const char *piece), bool print) {
+void read_pipe(WorkerRef self, pelk_vpn_pipe_ref pipe, const char *log_path, void (*handle)(const char *piece),
+               bool print) {
     while (!self->stop) {
         vpn_manager_thread_sleep(kPollMs);
         self->busy = true;

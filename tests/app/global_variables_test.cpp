@@ -71,9 +71,9 @@ TEST_F(GlobalVariablesTest, LogFilesAreNamedFromUtcClockWithoutLeadingZeros) {
 
 TEST_F(GlobalVariablesTest, FolderAndOpenVpnPathsFollowTheProgramPathSeparator) {
     struct Case {
-        std::string exe;       // relative to the temporary folder
-        std::string dir;       // expected application folder, relative
-        std::string openvpn;   // expected program path, relative
+        std::string exe;      // relative to the temporary folder
+        std::string dir;      // expected application folder, relative
+        std::string openvpn;  // expected program path, relative
         std::string cert;
         char separator;
     };
@@ -81,8 +81,8 @@ TEST_F(GlobalVariablesTest, FolderAndOpenVpnPathsFollowTheProgramPathSeparator) 
         {"/veltra", "/", "/openvpn/pelk.openvpn.exe", "/openvpn/ca.crt", '/'},
         {"/a b/veltra", "/a b/", "/a b/openvpn/pelk.openvpn.exe", "/a b/openvpn/ca.crt", '/'},
         // The last separator wins, whichever kind it is.
-        {"/D:\\Apps\\Client\\client.exe", "/D:\\Apps\\Client\\",
-         "/D:\\Apps\\Client\\openvpn\\pelk.openvpn.exe", "/D:\\Apps\\Client\\openvpn\\ca.crt", '\\'},
+        {"/D:\\Apps\\Client\\client.exe", "/D:\\Apps\\Client\\", "/D:\\Apps\\Client\\openvpn\\pelk.openvpn.exe",
+         "/D:\\Apps\\Client\\openvpn\\ca.crt", '\\'},
         {"/trailing/", "/trailing/", "/trailing/openvpn/pelk.openvpn.exe", "/trailing/openvpn/ca.crt", '/'},
     };
     for (const Case &c : cases) {
@@ -130,8 +130,7 @@ TEST_F(GlobalVariablesTest, FolderPathsBeyondTheBufferAreRefusedNotCut) {
 
         const std::string printed = init_capturing(dir + "veltra");
         if (dev_length < 500) {
-            EXPECT_EQ(std::string(pelk_global_variable_dev_log_path()),
-                      dir + "Logs/dev/2015_7_20_8_9_5.log");
+            EXPECT_EQ(std::string(pelk_global_variable_dev_log_path()), dir + "Logs/dev/2015_7_20_8_9_5.log");
         } else {
             EXPECT_STREQ(pelk_global_variable_dev_log_path(), "");
             EXPECT_STREQ(pelk_global_variable_out_log_path(), "");

@@ -60,7 +60,7 @@ TEST_F(LoggerTest, NamesCarryUtcFieldsWithoutLeadingZeros) {
 TEST_F(LoggerTest, TextsReachFileAndStandardOutputExactly) {
     // printf-style directives, a lone line end piece, bytes beyond ASCII:
     // all must pass through untouched and unformatted.
-    const std::vector<std::string> texts = {"100% done %s %n %i\n", "USERNAME:", "a@b.c", "\n",
+    const std::vector<std::string> texts = {"100% done %s %n %i\n",         "USERNAME:", "a@b.c", "\n",
                                             "\xc3\xa9t\xc3\xa9 \t tab\r\n", "%%%"};
     std::string all;
     ::testing::internal::CaptureStdout();

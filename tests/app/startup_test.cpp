@@ -63,16 +63,14 @@ TEST_F(StartupTest, SecondStartReportsExistingFoldersAndCarriesOn) {
     for (int start = 0; start < 2; ++start) {
         SCOPED_TRACE(start);
         std::vector<std::string> argv{app_.client()};
-        std::vector<std::string> env{"VELTRA_NO_ELEVATION=1", "DISPLAY=" + display.display(),
-                                     "PATH=/usr/bin:/bin", "HOME=" + app_.path(),
-                                     "XDG_CONFIG_HOME=" + app_.file("config")};
+        std::vector<std::string> env{"VELTRA_NO_ELEVATION=1", "DISPLAY=" + display.display(), "PATH=/usr/bin:/bin",
+                                     "HOME=" + app_.path(), "XDG_CONFIG_HOME=" + app_.file("config")};
         GPid pid = 0;
         int out_fd = -1;
         g_autoptr(GError) error = nullptr;
-        ASSERT_TRUE(g_spawn_async_with_pipes(app_.path().c_str(), c_vector(argv).data(),
-                                             c_vector(env).data(), G_SPAWN_DO_NOT_REAP_CHILD,
-                                             nullptr, nullptr, &pid, nullptr, &out_fd, nullptr,
-                                             &error))
+        ASSERT_TRUE(g_spawn_async_with_pipes(app_.path().c_str(), c_vector(argv).data(), c_vector(env).data(),
+                                             G_SPAWN_DO_NOT_REAP_CHILD, nullptr, nullptr, &pid, nullptr, &out_fd,
+                                             nullptr, &error))
             << error->message;
 
         auto dev_log = [&]() -> std::string {
@@ -119,8 +117,8 @@ class HandOverTest : public StartupTest {
     }
 
     void fake_pkexec(int exit_code) {
-        const std::string script = "#!/bin/sh\nprintf '%s\\n' \"$@\" > " + app_.file("pkexec.args") +
-                                   "\nexit " + std::to_string(exit_code) + "\n";
+        const std::string script = "#!/bin/sh\nprintf '%s\\n' \"$@\" > " + app_.file("pkexec.args") + "\nexit " +
+                                   std::to_string(exit_code) + "\n";
         ASSERT_TRUE(g_file_set_contents(app_.file("bin/pkexec").c_str(), script.c_str(), -1, nullptr));
         chmod(app_.file("bin/pkexec").c_str(), 0755);
     }
@@ -132,16 +130,15 @@ class HandOverTest : public StartupTest {
         }
         argv.push_back(app_.client());
         argv.push_back("--an-argument-not-passed-on");
-        std::vector<std::string> env{"PATH=" + app_.file("bin") + ":/usr/bin:/bin",
-                                     "HOME=" + app_.path(), "DISPLAY=:42"};
+        std::vector<std::string> env{"PATH=" + app_.file("bin") + ":/usr/bin:/bin", "HOME=" + app_.path(),
+                                     "DISPLAY=:42"};
         env.insert(env.end(), extra_env.begin(), extra_env.end());
         ClientRun run;
         g_autofree char *out = nullptr;
         g_autoptr(GError) error = nullptr;
         int wait_status = 0;
         EXPECT_TRUE(g_spawn_sync(app_.path().c_str(), c_vector(argv).data(), c_vector(env).data(),
-                                 G_SPAWN_SEARCH_PATH_FROM_ENVP, nullptr, nullptr, &out, nullptr,
-                                 &wait_status, &error));
+                                 G_SPAWN_SEARCH_PATH_FROM_ENVP, nullptr, nullptr, &out, nullptr, &wait_status, &error));
         run.out = out != nullptr ? out : "";
         run.exit_status = WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : -1;
         return run;

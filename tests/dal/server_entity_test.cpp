@@ -20,8 +20,7 @@ struct row {
 
 // A list of servers named after their position ("s0", "s1", ...), so a
 // lookup result can be told apart from another record with the same key.
-owned_list make_list(std::initializer_list<row> rows)
-{
+owned_list make_list(std::initializer_list<row> rows) {
     owned_list list(server_entity_container_new());
     int i = 0;
     for (const row &r : rows) {
@@ -31,13 +30,9 @@ owned_list make_list(std::initializer_list<row> rows)
     return list;
 }
 
-std::string name_of(const pelk_dal_server_entity *e)
-{
-    return e != nullptr ? e->server_name : "<none>";
-}
+std::string name_of(const pelk_dal_server_entity *e) { return e != nullptr ? e->server_name : "<none>"; }
 
-TEST(ServerEntity, NewCopiesTextsIntoTheirFieldsDespiteReversedArgumentOrder)
-{
+TEST(ServerEntity, NewCopiesTextsIntoTheirFieldsDespiteReversedArgumentOrder) {
     char cc[] = "fr";
     char address[] = "paris.vpn.example";
     char name[] = "Paris";
@@ -52,8 +47,7 @@ TEST(ServerEntity, NewCopiesTextsIntoTheirFieldsDespiteReversedArgumentOrder)
     pelk_dal_server_entity_free(e);
 }
 
-TEST(ServerEntity, AbsentTextsBecomeEmptyTextsSoLookupsNeverMeetNull)
-{
+TEST(ServerEntity, AbsentTextsBecomeEmptyTextsSoLookupsNeverMeetNull) {
     owned_list list(server_entity_container_new());
     server_entity_container_add(list.get(), nullptr, nullptr, nullptr, 0, 1);
     pelk_dal_server_entity *e = server_entity_container_get_item_at(list.get(), 0);
@@ -64,35 +58,30 @@ TEST(ServerEntity, AbsentTextsBecomeEmptyTextsSoLookupsNeverMeetNull)
     EXPECT_EQ(server_entity_container_find_item_by_server_address(list.get(), nullptr), nullptr);
 }
 
-TEST(ServerEntity, IndexedAccessFollowsAppendOrder)
-{
+TEST(ServerEntity, IndexedAccessFollowsAppendOrder) {
     owned_list list = make_list({{"a", 0, 1}, {"b", 0, 1}, {"c", 0, 1}});
     ASSERT_EQ(server_entity_container_get_items_count(list.get()), 3);
     const struct {
         int index;
         const char *expected;
-    } cases[] = {{0, "s0"}, {1, "s1"}, {2, "s2"}, {3, "<none>"}, {4, "<none>"}, {-1, "<none>"}, {-2147483647 - 1, "<none>"}};
+    } cases[] = {
+        {0, "s0"}, {1, "s1"}, {2, "s2"}, {3, "<none>"}, {4, "<none>"}, {-1, "<none>"}, {-2147483647 - 1, "<none>"}};
     for (const auto &c : cases) {
         EXPECT_EQ(name_of(server_entity_container_get_item_at(list.get(), c.index)), c.expected) << c.index;
     }
 }
 
-TEST(ServerEntity, SearchesReturnTheFirstMatchingRecord)
-{
-    owned_list list = make_list({{"dup.example", 1, 0},
-                                 {"dup.example", 0, 1},
-                                 {"Fav.example", 1, 1},
-                                 {"fav.example", 1, 1}});
+TEST(ServerEntity, SearchesReturnTheFirstMatchingRecord) {
+    owned_list list =
+        make_list({{"dup.example", 1, 0}, {"dup.example", 0, 1}, {"Fav.example", 1, 1}, {"fav.example", 1, 1}});
     const struct {
         const char *address;
         const char *expected;
     } by_address[] = {
-        {"dup.example", "s0"},   // two records share the key: the first wins
-        {"fav.example", "s3"},   // case counts
-        {"FAV.EXAMPLE", "<none>"},
-        {"dup.exampl", "<none>"},  // no prefix match
-        {"dup.example ", "<none>"},
-        {"", "<none>"},
+        {"dup.example", "s0"},                                 // two records share the key: the first wins
+        {"fav.example", "s3"},                                 // case counts
+        {"FAV.EXAMPLE", "<none>"},  {"dup.exampl", "<none>"},  // no prefix match
+        {"dup.example ", "<none>"}, {"", "<none>"},
     };
     for (const auto &c : by_address) {
         EXPECT_EQ(name_of(server_entity_container_find_item_by_server_address(list.get(), c.address)), c.expected)
@@ -102,8 +91,7 @@ TEST(ServerEntity, SearchesReturnTheFirstMatchingRecord)
     EXPECT_EQ(name_of(server_entity_container_find_favorite(list.get())), "s2");
 }
 
-TEST(ServerEntity, FavouriteNeedsBothFlags)
-{
+TEST(ServerEntity, FavouriteNeedsBothFlags) {
     const struct {
         owned_list list;
         const char *expected;
@@ -119,8 +107,7 @@ TEST(ServerEntity, FavouriteNeedsBothFlags)
     }
 }
 
-TEST(ServerEntity, AbsentListIsAnEmptyListForEveryOperation)
-{
+TEST(ServerEntity, AbsentListIsAnEmptyListForEveryOperation) {
     server_entity_container_add(nullptr, "de", "a", "b", 1, 1);
     EXPECT_EQ(server_entity_container_get_items_count(nullptr), 0);
     EXPECT_EQ(server_entity_container_get_item_at(nullptr, 0), nullptr);
@@ -136,8 +123,7 @@ TEST(ServerEntity, AbsentListIsAnEmptyListForEveryOperation)
     EXPECT_EQ(server_entity_container_get_item_at(empty.get(), 0), nullptr);
 }
 
-TEST(ServerEntity, ReleasingFromARecordReleasesTheRestOfTheChain)
-{
+TEST(ServerEntity, ReleasingFromARecordReleasesTheRestOfTheChain) {
     // Cut the chain after s1 and release the tail; the sanitizer build
     // reports a leak or double release if either part is wrong.
     owned_list list = make_list({{"a", 0, 1}, {"b", 0, 1}, {"c", 0, 1}, {"d", 0, 1}});
@@ -149,8 +135,7 @@ TEST(ServerEntity, ReleasingFromARecordReleasesTheRestOfTheChain)
     EXPECT_EQ(name_of(server_entity_container_get_item_at(list.get(), 2)), "new");
 }
 
-TEST(ServerEntity, LongChainIsCountedAndReleasedWithoutRecursion)
-{
+TEST(ServerEntity, LongChainIsCountedAndReleasedWithoutRecursion) {
     owned_list list(server_entity_container_new());
     // Prepending keeps building linear; the append path is covered above.
     for (int i = 0; i < 200000; ++i) {

@@ -7,8 +7,7 @@
 
 namespace {
 
-TEST(StringHelper, CopiesAreFreshAndAbsentIsEmpty)
-{
+TEST(StringHelper, CopiesAreFreshAndAbsentIsEmpty) {
     const char *inputs[] = {"", "a", "Gold Plan", "\xc3\xa9t\xc3\xa9", nullptr};
     for (const char *input : inputs) {
         pelk_owned_text copy(pelk_string_helper_string_new_from(input));

@@ -60,14 +60,12 @@ TEST(VpnButtonStateTest, EachPredicateSeesOnlyItsFlag) {
         pelk_dal_vpn_button_state_is_disconnecting, pelk_dal_vpn_button_state_is_disconnected,
         pelk_dal_vpn_button_state_is_error,
     };
-    const pelk_dal_vpn_button_state states[] = {0,  1,  2,  4,  8,   16,  32,  64,
-                                                48, 66, 80, 96, 112, 127, 128, 0xffffffffu};
+    const pelk_dal_vpn_button_state states[] = {0, 1, 2, 4, 8, 16, 32, 64, 48, 66, 80, 96, 112, 127, 128, 0xffffffffu};
     for (const pelk_dal_vpn_button_state state : states) {
         for (int bit = 0; bit < 7; ++bit) {
             const pelk_dal_vpn_button_state flag = 1u << bit;
             // The masked value itself, not just "true".
-            EXPECT_EQ(predicates[bit](state), static_cast<int>(state & flag))
-                << state << " flag " << flag;
+            EXPECT_EQ(predicates[bit](state), static_cast<int>(state & flag)) << state << " flag " << flag;
         }
     }
 }
@@ -135,8 +133,7 @@ TEST(VpnButtonStateTest, ErrorRaisedConcurrentlyIsNeverLost) {
     std::atomic<pelk_dal_vpn_button_state> live{8};
     auto apply = [&live](pelk_dal_vpn_button_state value) {
         pelk_dal_vpn_button_state old_state = live.load();
-        while (!live.compare_exchange_weak(old_state,
-                                           pelk_dal_vpn_button_state_updated(old_state, value))) {
+        while (!live.compare_exchange_weak(old_state, pelk_dal_vpn_button_state_updated(old_state, value))) {
         }
     };
     std::vector<std::thread> threads;

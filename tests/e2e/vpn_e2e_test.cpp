@@ -214,8 +214,8 @@ TEST_F(VpnE2e, StartUpEndsAStrayOpenVpnButNotOtherNames) {
         const char *argv[] = {program.c_str(), "--dev", "null", "--lport", port, "--verb", "0", nullptr};
         GPid pid = 0;
         g_spawn_async(nullptr, const_cast<char **>(argv), nullptr,
-                      static_cast<GSpawnFlags>(G_SPAWN_DO_NOT_REAP_CHILD | G_SPAWN_STDOUT_TO_DEV_NULL),
-                      nullptr, nullptr, &pid, nullptr);
+                      static_cast<GSpawnFlags>(G_SPAWN_DO_NOT_REAP_CHILD | G_SPAWN_STDOUT_TO_DEV_NULL), nullptr,
+                      nullptr, &pid, nullptr);
         return pid;
     };
     const GPid stray_pid = spawn(stray, "40001");
@@ -237,11 +237,11 @@ TEST_F(VpnE2e, StartUpEndsAStrayOpenVpnButNotOtherNames) {
     const std::string home_var = "HOME=" + config_.path();
     const char *client_argv[] = {client.c_str(), nullptr};
     const char *client_env[] = {"VELTRA_NO_ELEVATION=1", "PATH=/usr/bin:/bin", display_var.c_str(),
-                                config_var.c_str(), home_var.c_str(), nullptr};
+                                config_var.c_str(),      home_var.c_str(),     nullptr};
     GPid client_pid = 0;
     ASSERT_TRUE(g_spawn_async(app_.c_str(), const_cast<char **>(client_argv), const_cast<char **>(client_env),
-                              static_cast<GSpawnFlags>(G_SPAWN_DO_NOT_REAP_CHILD | G_SPAWN_STDOUT_TO_DEV_NULL),
-                              nullptr, nullptr, &client_pid, nullptr));
+                              static_cast<GSpawnFlags>(G_SPAWN_DO_NOT_REAP_CHILD | G_SPAWN_STDOUT_TO_DEV_NULL), nullptr,
+                              nullptr, &client_pid, nullptr));
     const std::string pid_line = "pid " + std::to_string(client_pid) + "\n";
     auto client_log = [&] {
         for (const auto &entry : fs::directory_iterator(app_ + "/Logs/dev")) {
@@ -253,9 +253,8 @@ TEST_F(VpnE2e, StartUpEndsAStrayOpenVpnButNotOtherNames) {
         }
         return std::string();
     };
-    EXPECT_TRUE(veltra_test::wait_for([&] {
-        return client_log().find("Windows controller - on login start enter\n") != std::string::npos;
-    }));
+    EXPECT_TRUE(veltra_test::wait_for(
+        [&] { return client_log().find("Windows controller - on login start enter\n") != std::string::npos; }));
     kill(client_pid, SIGTERM);
     int client_status = 0;
     waitpid(client_pid, &client_status, 0);

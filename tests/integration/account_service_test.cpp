@@ -97,9 +97,7 @@ std::string credentials(const std::string &email, const std::string &password) {
     return "email=" + encode(email) + "&password=" + hash(password) + "&version=Foo";
 }
 
-std::string in_days(int days) {
-    return account_store_date_text(account_store_today() + std::chrono::days(days));
-}
+std::string in_days(int days) { return account_store_date_text(account_store_today() + std::chrono::days(days)); }
 
 const std::vector<ServiceAccount> accounts = {
     {"alice@example.com", "alice-secret", "premium", "PK-ALICE", 30},
@@ -158,10 +156,9 @@ TEST_F(AccountServiceTest, DocumentsAreExactCompactAndEndInCrLf) {
          "{\"error_code\":0,\"expiry_date\":\"" + in_days(30) +
              "\",\"expiry_date_in_days\":30,\"plan_name\":\"premium\",\"plan_key\":\"PK-ALICE\","
              "\"valid_servers\":\"all\"}\r\n"},
-        {"authentication?" + bob,
-         "{\"error_code\":0,\"expiry_date\":\"" + in_days(365) +
-             "\",\"expiry_date_in_days\":365,\"plan_name\":\"free\",\"plan_key\":\"\","
-             "\"valid_servers\":\"de1.example.net\"}\r\n"},
+        {"authentication?" + bob, "{\"error_code\":0,\"expiry_date\":\"" + in_days(365) +
+                                      "\",\"expiry_date_in_days\":365,\"plan_name\":\"free\",\"plan_key\":\"\","
+                                      "\"valid_servers\":\"de1.example.net\"}\r\n"},
         // The plan is valid through its expiry day.
         {"authentication?" + credentials("dora@example.com", "dora-secret"),
          "{\"error_code\":0,\"expiry_date\":\"" + in_days(0) +
@@ -176,16 +173,15 @@ TEST_F(AccountServiceTest, DocumentsAreExactCompactAndEndInCrLf) {
         // E-mail addresses compare without regard to case, the hash too.
         {"user_name?" + credentials("ALICE@Example.COM", "alice-secret"),
          "{\"error_code\":0,\"user_name\":\"alice@example.com\"}\r\n"},
-        {"user_name?email=alice%40example.com&password=" +
-             lower(hash("alice-secret")) + "&version=Foo",
+        {"user_name?email=alice%40example.com&password=" + lower(hash("alice-secret")) + "&version=Foo",
          "{\"error_code\":0,\"user_name\":\"alice@example.com\"}\r\n"},
         {"authentication?" + credentials("eve@example.com", accounts[5].password),
          "{\"error_code\":0,\"expiry_date\":\"" + in_days(5) +
              "\",\"expiry_date_in_days\":5,\"plan_name\":\"premium\",\"plan_key\":\"\","
              "\"valid_servers\":\"all\"}\r\n"},
         {"server_plan_and_expiry_date?" + alice,
-         "{\"error_code\":0,\"plan_name\":\"premium\",\"plan_key\":\"PK-ALICE\",\"expiry_date\":\"" +
-             in_days(30) + "\",\"expiry_date_in_days\":30}\r\n"},
+         "{\"error_code\":0,\"plan_name\":\"premium\",\"plan_key\":\"PK-ALICE\",\"expiry_date\":\"" + in_days(30) +
+             "\",\"expiry_date_in_days\":30}\r\n"},
         {"server_list?" + alice,
          "[{\"id\":1,\"server_address\":\"de1.example.net\",\"server_name\":\"Frankfurt\","
          "\"country_code\":\"de\",\"is_enabled\":true},"
@@ -449,15 +445,15 @@ TEST_F(AccountServiceTest, AccountChangesApplyWhileServing) {
         std::string error;
         std::unique_ptr<AccountStore> store = AccountStore::open(service_->db_file(), false, &error);
         ASSERT_NE(store, nullptr) << error;
-        ASSERT_TRUE(store->put_account("alice@example.com", "alice-secret", "premium", "", today_ - std::chrono::days(1),
-                                       &error))
+        ASSERT_TRUE(store->put_account("alice@example.com", "alice-secret", "premium", "",
+                                       today_ - std::chrono::days(1), &error))
             << error;
         ASSERT_TRUE(store->add_port("de1.example.net", 53, &error)) << error;
     }
     EXPECT_EQ(get("authentication?" + alice).body, "{\"error_code\":3}\r\n");
-    EXPECT_EQ(get("port_numbers?" + credentials("bob@example.com", "bob-secret") + "&server_address=de1.example.net")
-                  .body,
-              "[1194,443,53]\r\n");
+    EXPECT_EQ(
+        get("port_numbers?" + credentials("bob@example.com", "bob-secret") + "&server_address=de1.example.net").body,
+        "[1194,443,53]\r\n");
     skip_if_day_changed();
 }
 
@@ -496,8 +492,8 @@ class AccountServiceProgram : public ::testing::Test {
 TEST_F(AccountServiceProgram, CommandsBuildTheDatabaseThatVerifyChecks) {
     ASSERT_EQ(run({"init", "--db", db_}), 0);
     ASSERT_EQ(run({"init", "--db", db_}), 0);  // init again keeps what is there
-    ASSERT_EQ(run({"add-account", "--db", db_, "--email", "vpn@example.com", "--password", "open sesame",
-                   "--plan", "premium", "--plan-key", "K1", "--expires-in-days", "3"}),
+    ASSERT_EQ(run({"add-account", "--db", db_, "--email", "vpn@example.com", "--password", "open sesame", "--plan",
+                   "premium", "--plan-key", "K1", "--expires-in-days", "3"}),
               0);
     ASSERT_EQ(run({"add-account", "--db", db_, "--email=old@example.com", "--password=old-pass", "--plan=premium",
                    "--expires=2001-02-03"}),
@@ -562,11 +558,11 @@ TEST_F(AccountServiceProgram, BadCommandsChangeNothing) {
         {{"add-port", "--db", db_, "--address", "a.example.net", "--port", "12ab"}, 2},
         {{"add-port", "--db", db_, "--address", "b.example.net", "--port", "1194"}, 1},
         {{"add-account", "--db", db_, "--email", "x@example.com", "--password", "p", "--plan", "p"}, 2},
-        {{"add-account", "--db", db_, "--email", "x@example.com", "--password", "p", "--plan", "p",
-          "--expires-in-days", "3", "--expires", "2030-01-01"},
+        {{"add-account", "--db", db_, "--email", "x@example.com", "--password", "p", "--plan", "p", "--expires-in-days",
+          "3", "--expires", "2030-01-01"},
          2},
-        {{"add-account", "--db", db_, "--email", "x@example.com", "--password", "p", "--plan", "p",
-          "--expires-in-days", "three"},
+        {{"add-account", "--db", db_, "--email", "x@example.com", "--password", "p", "--plan", "p", "--expires-in-days",
+          "three"},
          2},
         {{"add-account", "--db", db_, "--email", "x@example.com", "--password", "p", "--plan", "p", "--expires",
           "2030-02-30"},
@@ -574,8 +570,8 @@ TEST_F(AccountServiceProgram, BadCommandsChangeNothing) {
         {{"add-account", "--db", db_, "--email", "x,y@example.com", "--password", "p", "--plan", "p",
           "--expires-in-days", "3"},
          1},
-        {{"add-account", "--db", dir_.file("other.db"), "--email", "x@example.com", "--password", "p", "--plan",
-          "p", "--expires-in-days", "3"},
+        {{"add-account", "--db", dir_.file("other.db"), "--email", "x@example.com", "--password", "p", "--plan", "p",
+          "--expires-in-days", "3"},
          1},
         {{"add-server", "--db", db_, "--address", "c.example.net", "--name", "C", "--country", "id"}, 1},
         {{"add-server", "--db", db_, "--address", "c example.net", "--name", "C", "--country", "de"}, 1},
@@ -718,7 +714,8 @@ TEST(AccountDocuments, ValidServersStayShorterThan500Bytes) {
         // Whole addresses, then how many were left out.
         const size_t plus = value.rfind(" +");
         ASSERT_NE(plus, std::string::npos) << value;
-        const size_t shown = static_cast<size_t>(std::count(value.begin(), value.begin() + static_cast<long>(plus), ' ')) + 1;
+        const size_t shown =
+            static_cast<size_t>(std::count(value.begin(), value.begin() + static_cast<long>(plus), ' ')) + 1;
         EXPECT_EQ(plus, shown * 10 - 1) << value;
         EXPECT_EQ(shown + std::stoul(value.substr(plus + 2)), count) << value;
     }
@@ -740,8 +737,8 @@ TEST(AccountStoreGeo, LongestPrefixWinsAndUnknownGetsTheFallback) {
         const char *ip;
         const char *country;
     } rows[] = {
-        {"198.18.1.9", "de"}, {"198.19.255.255", "de"}, {"198.18.2.7", "nl"}, {"198.20.0.1", "eu"},
-        {"2001:db8::1", "us"}, {"2001:db9::1", "zz"}, {"not an address", "zz"}, {"", "zz"},
+        {"198.18.1.9", "de"},  {"198.19.255.255", "de"}, {"198.18.2.7", "nl"},     {"198.20.0.1", "eu"},
+        {"2001:db8::1", "us"}, {"2001:db9::1", "zz"},    {"not an address", "zz"}, {"", "zz"},
     };
     for (const auto &r : rows) {
         EXPECT_EQ(account_store_geo_country(table, r.ip, "zz"), r.country) << r.ip;
@@ -754,8 +751,8 @@ TEST(AccountStoreDates, OnlyRealIsoDatesAreTaken) {
         const char *text;
         bool ok;
     } rows[] = {
-        {"2024-02-29", true}, {"2023-02-29", false}, {"2025-13-01", false}, {"2025-00-10", false},
-        {"2025-1-01", false}, {"2025-01-01x", false}, {" 2025-01-01", false}, {"", false},
+        {"2024-02-29", true},  {"2023-02-29", false},  {"2025-13-01", false},  {"2025-00-10", false},
+        {"2025-1-01", false},  {"2025-01-01x", false}, {" 2025-01-01", false}, {"", false},
         {"+025-01-01", false}, {"2025/01/01", false},
     };
     for (const auto &r : rows) {
@@ -867,8 +864,7 @@ TEST(AccountStoreOpen, RefusesWhatIsNotAnAccountDatabase) {
     TempDir dir;
     std::string error;
     EXPECT_EQ(AccountStore::open(dir.file("missing.db"), false, &error), nullptr);
-    ASSERT_TRUE(g_file_set_contents(dir.file("text.db").c_str(), "not a database at all, just some text", -1,
-                                    nullptr));
+    ASSERT_TRUE(g_file_set_contents(dir.file("text.db").c_str(), "not a database at all, just some text", -1, nullptr));
     EXPECT_EQ(AccountStore::open(dir.file("text.db"), true, &error), nullptr);
     EXPECT_EQ(AccountStore::open(dir.file("text.db"), false, &error), nullptr);
     ASSERT_NE(AccountStore::open(dir.file("empty.db"), true, &error), nullptr);

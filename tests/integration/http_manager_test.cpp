@@ -56,8 +56,8 @@ int record_response(http_response *response) {
 struct Outcome {
     int rc = -1;
     int status = 0;
-    std::string body;           // the record's body after the exchange
-    std::vector<Seen> calls;    // one entry per run of the response callback
+    std::string body;         // the record's body after the exchange
+    std::vector<Seen> calls;  // one entry per run of the response callback
 };
 
 Outcome exchange(const std::string &url) {
@@ -152,8 +152,7 @@ std::unique_ptr<ReferenceService> start_service() {
     server.country = "de";
     server.ports = {1194, 443};
     return ReferenceService::start(
-        {{kEmail, kPassword, "premium", "p1", 30}, {kOddEmail, kOddPassword, "premium", "p1", 30}},
-        {server});
+        {{kEmail, kPassword, "premium", "p1", 30}, {kOddEmail, kOddPassword, "premium", "p1", 30}}, {server});
 }
 
 TEST_F(TransportTest, EveryMethodsReplyReachesTheCallbackIntact) {
@@ -168,14 +167,12 @@ TEST_F(TransportTest, EveryMethodsReplyReachesTheCallbackIntact) {
         const char *must_contain;
     };
     const Case cases[] = {
-        {"authentication", http_manager_method_authentication_url_new(kEmail, digest.get()),
-         "\"error_code\":0"},
+        {"authentication", http_manager_method_authentication_url_new(kEmail, digest.get()), "\"error_code\":0"},
         {"server_list", http_manager_method_server_list_url_new(kEmail, digest.get()),
          "\"server_address\":\"vpn-1.test\""},
         {"plan", http_manager_method_server_plan_and_expiry_date_url_new(kEmail, digest.get()), ""},
         {"user_name", http_manager_method_user_name_url_new(kEmail, digest.get()), ""},
-        {"port_numbers",
-         http_manager_method_port_numbers_url_new(kEmail, digest.get(), "vpn-1.test"), "1194"},
+        {"port_numbers", http_manager_method_port_numbers_url_new(kEmail, digest.get(), "vpn-1.test"), "1194"},
     };
     for (const auto &c : cases) {
         pelk_owned_text url(c.url);
@@ -220,8 +217,7 @@ TEST_F(TransportTest, AnEmailWithQuerySignsArrivesAsTyped) {
         {"a b&c#d e@example.com", "\"error_code\":1"},
     };
     for (const auto &c : cases) {
-        const Outcome outcome =
-            exchange(http_manager_method_authentication_url_new(c.email, digest.get()));
+        const Outcome outcome = exchange(http_manager_method_authentication_url_new(c.email, digest.get()));
         EXPECT_EQ(outcome.rc, 0) << c.email;
         ASSERT_EQ(outcome.calls.size(), 1u) << c.email;
         EXPECT_NE(outcome.calls[0].body.find(c.error_code), std::string::npos)
@@ -243,8 +239,7 @@ TEST_F(TransportTest, AnUntrustedCertificateFailsWithLibcurlsMessage) {
         EXPECT_EQ(outcome.rc, int(CURLE_PEER_FAILED_VERIFICATION)) << ca_file;
         EXPECT_TRUE(outcome.calls.empty());
     }
-    EXPECT_NE(dev_log().find(failure_line(CURLE_PEER_FAILED_VERIFICATION)), std::string::npos)
-        << dev_log();
+    EXPECT_NE(dev_log().find(failure_line(CURLE_PEER_FAILED_VERIFICATION)), std::string::npos) << dev_log();
 }
 
 TEST_F(TransportTest, ConcurrentExchangesEachSeeTheirOwnReply) {
@@ -312,20 +307,16 @@ TEST_F(TransportTest, StatusAndBodyRules) {
     };
     const Case cases[] = {
         {"500 keeps the body empty but still answers",
-         "HTTP/1.1 500 Internal Server Error\r\nContent-Length: 13\r\n\r\n{\"error\":1}\r\n", 500, 1,
-         ""},
-        {"404 is handed on as it is", "HTTP/1.1 404 Not Found\r\nContent-Length: 4\r\n\r\nno\r\n",
-         404, 1, "no\r\n"},
-        {"no line end: no callback", "HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nhello", 200, 0,
-         "hello"},
-        {"lower-case length zero: no callback",
-         "HTTP/1.1 200 OK\r\ncontent-length: 0\r\nConnection: close\r\n\r\n", 200, 0, ""},
-        {"length read up to the close",
-         "HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n{\"ip\":\"1.2.3.4\"}\r\n", 200, 1,
+         "HTTP/1.1 500 Internal Server Error\r\nContent-Length: 13\r\n\r\n{\"error\":1}\r\n", 500, 1, ""},
+        {"404 is handed on as it is", "HTTP/1.1 404 Not Found\r\nContent-Length: 4\r\n\r\nno\r\n", 404, 1, "no\r\n"},
+        {"no line end: no callback", "HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nhello", 200, 0, "hello"},
+        {"lower-case length zero: no callback", "HTTP/1.1 200 OK\r\ncontent-length: 0\r\nConnection: close\r\n\r\n",
+         200, 0, ""},
+        {"length read up to the close", "HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n{\"ip\":\"1.2.3.4\"}\r\n", 200, 1,
          "{\"ip\":\"1.2.3.4\"}\r\n"},
         {"chunked",
-         "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n4\r\n[80,\r\n4\r\n443]\r\n2\r\n\r\n\r\n0\r\n\r\n",
-         200, 1, "[80,443]\r\n"},
+         "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n4\r\n[80,\r\n4\r\n443]\r\n2\r\n\r\n\r\n0\r\n\r\n", 200,
+         1, "[80,443]\r\n"},
     };
     for (const auto &c : cases) {
         auto server = scripted({c.reply});
@@ -349,8 +340,7 @@ TEST_F(TransportTest, ABodyInSeveralPiecesReachesTheCallbackOnceAndWhole) {
     const std::string body = "[80,\r\n443,\r\n1194]\r\n";
     ScriptedReply reply;
     reply.pieces.push_back(
-        {"HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n[80,\r\n",
-         nullptr});
+        {"HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n[80,\r\n", nullptr});
     reply.pieces.push_back({"443,\r\n1194]\r", logged("C:[80,\r\n")});
     reply.pieces.push_back({"\n", logged("C:443,\r\n1194]\r")});
     auto server = ScriptedHttpsServer::start(reply);
@@ -365,8 +355,8 @@ TEST_F(TransportTest, ABodyInSeveralPiecesReachesTheCallbackOnceAndWhole) {
 }
 
 TEST_F(TransportTest, ABodyCutShortIsNeverHandedOn) {
-    auto server = scripted(
-        {"HTTP/1.1 200 OK\r\nContent-Length: 60\r\nConnection: close\r\n\r\n{\"error_code\":0}\r\n"});
+    auto server =
+        scripted({"HTTP/1.1 200 OK\r\nContent-Length: 60\r\nConnection: close\r\n\r\n{\"error_code\":0}\r\n"});
     ASSERT_NE(server, nullptr);
     use(*server);
     const Outcome outcome = exchange(std::string(http_manager_method_get_public_ip_url()));
@@ -394,9 +384,8 @@ TEST_F(TransportTest, AServerThatNeverAnswersTimesOut) {
 }
 
 TEST_F(TransportTest, ACertificateForAnotherHostIsRefused) {
-    auto server = ScriptedHttpsServer::start(
-        {{{"HTTP/1.1 200 OK\r\nContent-Length: 4\r\n\r\n{}\r\n", nullptr}}, false},
-        "DNS:other.example");
+    auto server = ScriptedHttpsServer::start({{{"HTTP/1.1 200 OK\r\nContent-Length: 4\r\n\r\n{}\r\n", nullptr}}, false},
+                                             "DNS:other.example");
     ASSERT_NE(server, nullptr);
     use(*server);
     const Outcome outcome = exchange(std::string(http_manager_method_get_public_ip_url()));
@@ -409,8 +398,7 @@ TEST_F(TransportTest, TheRequestCarriesTheEncodedQueryAndNothingElse) {
     auto server = scripted({"HTTP/1.1 200 OK\r\nContent-Length: 4\r\n\r\n{}\r\n"});
     ASSERT_NE(server, nullptr);
     use(*server);
-    const Outcome outcome =
-        exchange(http_manager_method_port_numbers_url_new(kOddEmail, "ABC", "h&x=1"));
+    const Outcome outcome = exchange(http_manager_method_port_numbers_url_new(kOddEmail, "ABC", "h&x=1"));
     EXPECT_EQ(outcome.rc, 0);
     const auto requests = server->requests();
     ASSERT_EQ(requests.size(), 1u);

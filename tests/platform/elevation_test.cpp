@@ -18,15 +18,14 @@ TEST(ElevationDecision, HandsOverOnlyFromAKnownNonHighIdentity) {
         int expected;
     };
     const Case cases[] = {
-        {1, 1, 0},   {1, 0, 0},  {1, -1, 0},   // already elevated
-        {-1, 1, 0},  {-1, 0, 0}, {-1, -1, 0},  // no integrity levels: start normally
-        {0, 1, 1},                             // filtered administrator
-        {0, -1, 1},                            // no linked identity (always so on Linux)
-        {0, 0, 0},                             // linked identity no better than this one
+        {1, 1, 0},  {1, 0, 0},  {1, -1, 0},   // already elevated
+        {-1, 1, 0}, {-1, 0, 0}, {-1, -1, 0},  // no integrity levels: start normally
+        {0, 1, 1},                            // filtered administrator
+        {0, -1, 1},                           // no linked identity (always so on Linux)
+        {0, 0, 0},                            // linked identity no better than this one
     };
     for (const Case &c : cases) {
-        EXPECT_EQ(pelk_shell_elevation_decide(c.current, c.linked), c.expected)
-            << c.current << "," << c.linked;
+        EXPECT_EQ(pelk_shell_elevation_decide(c.current, c.linked), c.expected) << c.current << "," << c.linked;
     }
 }
 
@@ -39,8 +38,8 @@ TEST(Integrity, ReadsTheEffectiveUserOfAStatusFile) {
     const Case cases[] = {
         {"Name:\tveltra\nUid:\t0\t0\t0\t0\nGid:\t0\t0\t0\t0\n", 1},
         {"Uid:\t1000\t1000\t1000\t1000\n", 0},
-        {"Uid:\t1000\t0\t1000\t1000\n", 1},   // set-uid root counts as high
-        {"Uid:\t0\t1000\t0\t0\n", 0},         // dropped privileges are not high
+        {"Uid:\t1000\t0\t1000\t1000\n", 1},  // set-uid root counts as high
+        {"Uid:\t0\t1000\t0\t0\n", 0},        // dropped privileges are not high
         {"Uid:\t65534\t65534\t65534\t65534", 0},
         {"Name:\tveltra\n", -1},
         {"", -1},

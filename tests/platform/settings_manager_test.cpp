@@ -89,8 +89,8 @@ class SettingsManagerTest : public ::testing::Test {
 
     void write_settings(const std::string &content) const {
         g_mkdir_with_parents(folder().c_str(), 0700);
-        ASSERT_TRUE(g_file_set_contents(settings().c_str(), content.data(),
-                                        static_cast<gssize>(content.size()), nullptr));
+        ASSERT_TRUE(
+            g_file_set_contents(settings().c_str(), content.data(), static_cast<gssize>(content.size()), nullptr));
     }
     // The raw stored value as any key file reader sees it.
     std::optional<std::string> stored(const char *key) const {
@@ -203,8 +203,7 @@ TEST_F(SettingsManagerTest, ValuesAreReadWholeUpTo260BytesAndNotBeyond) {
     for (const Case &c : cases) {
         pelk_platform_specific_settings_manager_username_set(c.value.c_str());
         std::optional<std::string> read;
-        const std::string log =
-            logged([&] { read = taken(pelk_platform_specific_settings_manager_username_get()); });
+        const std::string log = logged([&] { read = taken(pelk_platform_specific_settings_manager_username_get()); });
         if (c.readable) {
             EXPECT_EQ(read, c.value) << c.value.size();
             EXPECT_EQ(log, "");
@@ -221,14 +220,11 @@ TEST_F(SettingsManagerTest, AutoConnectIsOnOnlyForExactlyOne) {
     const struct {
         const char *raw;
         int on;
-    } reads[] = {{"1", 1}, {"0", 0},   {"true", 0}, {"01", 0},  {"1 ", 0},
-                 {"2", 0}, {"yes", 0}, {"", 0},     {"\\s1", 0}};
+    } reads[] = {{"1", 1}, {"0", 0}, {"true", 0}, {"01", 0}, {"1 ", 0}, {"2", 0}, {"yes", 0}, {"", 0}, {"\\s1", 0}};
     for (const auto &r : reads) {
         write_settings(std::string("[Veltra]\nauto_connect=") + r.raw + "\n");
         const std::string log = logged([&] {
-            EXPECT_EQ(pelk_platform_specific_settings_manager_auto_connect_to_favorite_server_get(),
-                      r.on)
-                << r.raw;
+            EXPECT_EQ(pelk_platform_specific_settings_manager_auto_connect_to_favorite_server_get(), r.on) << r.raw;
         });
         EXPECT_EQ(log, r.raw[0] == '\0' ? kQueryError : "") << r.raw;
     }
@@ -239,8 +235,7 @@ TEST_F(SettingsManagerTest, AutoConnectIsOnOnlyForExactlyOne) {
     for (const auto &w : writes) {
         pelk_platform_specific_settings_manager_auto_connect_to_favorite_server_set(w.flag);
         EXPECT_EQ(stored("auto_connect"), w.stored) << w.flag;
-        EXPECT_EQ(pelk_platform_specific_settings_manager_auto_connect_to_favorite_server_get(),
-                  w.flag != 0 ? 1 : 0);
+        EXPECT_EQ(pelk_platform_specific_settings_manager_auto_connect_to_favorite_server_get(), w.flag != 0 ? 1 : 0);
     }
 }
 
@@ -251,12 +246,9 @@ TEST_F(SettingsManagerTest, AnEmptyOrAbsentPasswordMeansNotRemembered) {
     } steps[] = {{"secret", 1}, {"", 0}, {" ", 1}, {nullptr, 0}, {"x", 1}};
     for (const auto &step : steps) {
         pelk_platform_specific_settings_manager_password_set(step.set);
-        const std::string log = logged([&] {
-            EXPECT_EQ(pelk_platform_specific_settings_manager_is_remember_password_set(),
-                      step.remembered);
-        });
-        EXPECT_EQ(log, step.remembered != 0 ? "" : kQueryError)
-            << (step.set != nullptr ? step.set : "NULL");
+        const std::string log = logged(
+            [&] { EXPECT_EQ(pelk_platform_specific_settings_manager_is_remember_password_set(), step.remembered); });
+        EXPECT_EQ(log, step.remembered != 0 ? "" : kQueryError) << (step.set != nullptr ? step.set : "NULL");
         EXPECT_EQ(stored("password"), step.set != nullptr ? step.set : "");
     }
 }
@@ -277,9 +269,7 @@ TEST_F(SettingsManagerTest, MissingPiecesReadAsNone) {
     for (const char *content : files) {
         write_settings(content);
         std::optional<std::string> read;
-        EXPECT_EQ(
-            logged([&] { read = taken(pelk_platform_specific_settings_manager_username_get()); }),
-            kQueryError)
+        EXPECT_EQ(logged([&] { read = taken(pelk_platform_specific_settings_manager_username_get()); }), kQueryError)
             << content;
         EXPECT_FALSE(read) << content;
     }
@@ -288,18 +278,13 @@ TEST_F(SettingsManagerTest, MissingPiecesReadAsNone) {
 TEST_F(SettingsManagerTest, BadValueNamesAndTextsAreRefusedWithoutTouchingTheFile) {
     pelk_platform_specific_settings_manager_username_set("kept");
     const std::string before = veltra_test::read_file(settings());
-    for (const char *name :
-         {static_cast<const char *>(nullptr), "", "a=b", "a b", "[x]", "x\ny", "#x", "a[de]"}) {
-        EXPECT_EQ(logged([&] { pelk_platform_specific_settings_manager_string_set("v", name); }),
-                  kSetError);
-        EXPECT_EQ(logged([&] {
-                      EXPECT_FALSE(taken(pelk_platform_specific_settings_manager_string_get(name)));
-                  }),
+    for (const char *name : {static_cast<const char *>(nullptr), "", "a=b", "a b", "[x]", "x\ny", "#x", "a[de]"}) {
+        EXPECT_EQ(logged([&] { pelk_platform_specific_settings_manager_string_set("v", name); }), kSetError);
+        EXPECT_EQ(logged([&] { EXPECT_FALSE(taken(pelk_platform_specific_settings_manager_string_get(name))); }),
                   kQueryError);
     }
     for (const char *text : {"\xff", "ok\xc3", "\xed\xa0\x80"}) {
-        EXPECT_EQ(logged([&] { pelk_platform_specific_settings_manager_username_set(text); }),
-                  kSetError);
+        EXPECT_EQ(logged([&] { pelk_platform_specific_settings_manager_username_set(text); }), kSetError);
     }
     EXPECT_EQ(veltra_test::read_file(settings()), before);
     EXPECT_EQ(taken(pelk_platform_specific_settings_manager_username_get()), "kept");
@@ -313,15 +298,11 @@ TEST_F(SettingsManagerTest, ADamagedFileIsKeptAsABackupAndDoesNotBlockWrites) {
     for (size_t i = 0; i < std::size(damaged); ++i) {
         write_settings(damaged[i]);
         std::optional<std::string> read;
-        EXPECT_EQ(
-            logged([&] { read = taken(pelk_platform_specific_settings_manager_username_get()); }),
-            kQueryError);
+        EXPECT_EQ(logged([&] { read = taken(pelk_platform_specific_settings_manager_username_get()); }), kQueryError);
         EXPECT_FALSE(read);
 
-        const std::string backup =
-            settings() + ".corrupt" + (i == 0 ? "" : "." + std::to_string(i));
-        const std::string log =
-            logged([] { pelk_platform_Specific_settings_manager_favorite_server_set("10.0.0.1"); });
+        const std::string backup = settings() + ".corrupt" + (i == 0 ? "" : "." + std::to_string(i));
+        const std::string log = logged([] { pelk_platform_Specific_settings_manager_favorite_server_set("10.0.0.1"); });
         EXPECT_EQ(log, "Settings file is damaged; kept it as " + backup + "\n");
         EXPECT_EQ(veltra_test::read_file(backup), damaged[i]) << i;
         EXPECT_EQ(mode_of(backup), 0600u);
@@ -387,18 +368,11 @@ TEST_F(SettingsManagerTest, UnusableLocationsFailWithTheirOwnLine) {
         std::error_code ignored;
         std::filesystem::remove_all(config(), ignored);
         c.prepare();
-        EXPECT_EQ(logged([] { pelk_platform_specific_settings_manager_username_set("u"); }), c.line)
+        EXPECT_EQ(logged([] { pelk_platform_specific_settings_manager_username_set("u"); }), c.line) << c.what;
+        EXPECT_EQ(logged([] { EXPECT_FALSE(taken(pelk_platform_specific_settings_manager_username_get())); }), c.line)
             << c.what;
-        EXPECT_EQ(logged([] {
-                      EXPECT_FALSE(taken(pelk_platform_specific_settings_manager_username_get()));
-                  }),
+        EXPECT_EQ(logged([] { EXPECT_FALSE(taken(pelk_platform_specific_settings_manager_create_registry())); }),
                   c.line)
-            << c.what;
-        EXPECT_EQ(
-            logged([] {
-                EXPECT_FALSE(taken(pelk_platform_specific_settings_manager_create_registry()));
-            }),
-            c.line)
             << c.what;
     }
 
@@ -408,16 +382,12 @@ TEST_F(SettingsManagerTest, UnusableLocationsFailWithTheirOwnLine) {
     std::filesystem::remove_all(config(), ignored);
     g_mkdir_with_parents(settings().c_str(), 0700);
     EXPECT_EQ(logged([] { pelk_platform_specific_settings_manager_username_set("u"); }), kSetError);
-    EXPECT_EQ(
-        logged([] { EXPECT_FALSE(taken(pelk_platform_specific_settings_manager_username_get())); }),
-        kQueryError);
+    EXPECT_EQ(logged([] { EXPECT_FALSE(taken(pelk_platform_specific_settings_manager_username_get())); }), kQueryError);
     EXPECT_TRUE(std::filesystem::is_directory(settings()));
     std::filesystem::remove_all(settings(), ignored);
     ASSERT_EQ(mkfifo(settings().c_str(), 0600), 0);
     EXPECT_EQ(logged([] { pelk_platform_specific_settings_manager_username_set("u"); }), kSetError);
-    EXPECT_EQ(
-        logged([] { EXPECT_FALSE(taken(pelk_platform_specific_settings_manager_username_get())); }),
-        kQueryError);
+    EXPECT_EQ(logged([] { EXPECT_FALSE(taken(pelk_platform_specific_settings_manager_username_get())); }), kQueryError);
 }
 
 TEST_F(SettingsManagerTest, ConfigHomeFallsBackToHomeWhenUnsetOrRelative) {
@@ -428,8 +398,7 @@ TEST_F(SettingsManagerTest, ConfigHomeFallsBackToHomeWhenUnsetOrRelative) {
             g_unsetenv("XDG_CONFIG_HOME");
         }
         pelk_platform_specific_settings_manager_username_set("homed");
-        EXPECT_EQ(veltra_test::read_file(dir_.file("home/.config/Veltra/settings.ini")),
-                  "[Veltra]\nusername=homed\n");
+        EXPECT_EQ(veltra_test::read_file(dir_.file("home/.config/Veltra/settings.ini")), "[Veltra]\nusername=homed\n");
         EXPECT_EQ(mode_of(dir_.file("home/.config")), 0700u);
         std::error_code ignored;
         std::filesystem::remove_all(dir_.file("home"), ignored);
@@ -462,8 +431,8 @@ TEST_F(SettingsManagerTest, TwoProcessesWritingDifferentValuesBothKeepTheirs) {
     }
     for (const pid_t child : children) {
         int status = -1;
-        const bool ended = veltra_test::wait_for(
-            [&] { return waitpid(child, &status, WNOHANG) == child; }, std::chrono::seconds(50));
+        const bool ended =
+            veltra_test::wait_for([&] { return waitpid(child, &status, WNOHANG) == child; }, std::chrono::seconds(50));
         if (!ended) {
             kill(child, SIGKILL);
             waitpid(child, &status, 0);
@@ -471,8 +440,7 @@ TEST_F(SettingsManagerTest, TwoProcessesWritingDifferentValuesBothKeepTheirs) {
         EXPECT_TRUE(ended);
         EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "a write was lost";
     }
-    EXPECT_EQ(taken(pelk_platform_specific_settings_manager_username_get()),
-              "user-" + std::to_string(kWrites - 1));
+    EXPECT_EQ(taken(pelk_platform_specific_settings_manager_username_get()), "user-" + std::to_string(kWrites - 1));
     EXPECT_EQ(taken(pelk_platform_specific_settings_manager_favorite_server_get()),
               "server-" + std::to_string(kWrites - 1));
 }
@@ -487,9 +455,8 @@ TEST_F(SettingsManagerTest, AnElevatedInstanceLeavesTheUsersFilesToTheUser) {
     g_setenv("XDG_CONFIG_HOME", dir_.file("home/.config").c_str(), TRUE);
     pelk_platform_specific_settings_manager_password_set("secret");
     pelk_platform_specific_settings_manager_auto_start_on_logon_set(1);
-    for (const char *name : {".config", ".config/Veltra", ".config/Veltra/settings.ini",
-                             ".config/Veltra/settings.lock", ".config/autostart",
-                             ".config/autostart/Veltra.desktop"}) {
+    for (const char *name : {".config", ".config/Veltra", ".config/Veltra/settings.ini", ".config/Veltra/settings.lock",
+                             ".config/autostart", ".config/autostart/Veltra.desktop"}) {
         struct stat st {};
         ASSERT_EQ(lstat(dir_.file(std::string("home/") + name).c_str(), &st), 0) << name;
         EXPECT_EQ(st.st_uid, kUser) << name;
@@ -512,8 +479,7 @@ TEST_F(SettingsManagerTest, AnElevatedInstanceFollowsNoLinkInTheUsersFolder) {
     ASSERT_EQ(symlink(victim.c_str(), folder().c_str()), 0);
     ASSERT_EQ(symlink(victim.c_str(), (config() + "/autostart").c_str()), 0);
 
-    EXPECT_EQ(logged([] { pelk_platform_specific_settings_manager_username_set("u"); }),
-              "ERROR[RegCreateKeyEx]\n");
+    EXPECT_EQ(logged([] { pelk_platform_specific_settings_manager_username_set("u"); }), "ERROR[RegCreateKeyEx]\n");
     EXPECT_EQ(logged([] { pelk_platform_specific_settings_manager_auto_start_on_logon_set(1); }),
               "ERROR[RegOpenKeyEx]\n");
     EXPECT_EQ(logged([] { pelk_platform_specific_settings_manager_auto_start_on_logon_set(0); }),
@@ -529,10 +495,7 @@ TEST_F(SettingsManagerTest, AnElevatedInstanceFollowsNoLinkInTheUsersFolder) {
     const std::string root_file = victim + "/root.ini";
     g_file_set_contents(root_file.c_str(), "[Veltra]\nusername=root only\n", -1, nullptr);
     ASSERT_EQ(symlink(root_file.c_str(), settings().c_str()), 0);
-    EXPECT_EQ(logged([] {
-                  EXPECT_FALSE(taken(pelk_platform_specific_settings_manager_username_get()));
-              }),
-              kQueryError);
+    EXPECT_EQ(logged([] { EXPECT_FALSE(taken(pelk_platform_specific_settings_manager_username_get())); }), kQueryError);
     EXPECT_EQ(logged([] { pelk_platform_specific_settings_manager_username_set("u"); }), kSetError);
     EXPECT_EQ(veltra_test::read_file(root_file), "[Veltra]\nusername=root only\n");
 }
@@ -605,8 +568,8 @@ bool desktop_file_valid(const std::string &path, std::string *output) {
     g_autofree char *out = nullptr;
     g_autofree char *err = nullptr;
     int status = -1;
-    const bool ran = g_spawn_sync(nullptr, const_cast<char **>(argv), nullptr, G_SPAWN_DEFAULT,
-                                  nullptr, nullptr, &out, &err, &status, nullptr);
+    const bool ran = g_spawn_sync(nullptr, const_cast<char **>(argv), nullptr, G_SPAWN_DEFAULT, nullptr, nullptr, &out,
+                                  &err, &status, nullptr);
     *output = std::string(out != nullptr ? out : "") + (err != nullptr ? err : "");
     return ran && g_spawn_check_wait_status(status, nullptr) && output->empty();
 }
@@ -624,14 +587,12 @@ const char *const kAwkwardFolders[] = {
 TEST_F(SettingsManagerTest, AutostartEntryNamesAwkwardPathsExactly) {
     for (const char *folder : kAwkwardFolders) {
         const std::string program = std::string(folder) + "/veltra";
-        const auto entry = taken(
-            pelk_platform_specific_settings_manager_autostart_entry_new(program.c_str(), folder));
+        const auto entry = taken(pelk_platform_specific_settings_manager_autostart_entry_new(program.c_str(), folder));
         ASSERT_TRUE(entry) << folder;
         EXPECT_EQ(exec_argv(*entry), std::vector<std::string>{program}) << *entry;
 
         g_autoptr(GKeyFile) keys = g_key_file_new();
-        ASSERT_TRUE(g_key_file_load_from_data(keys, entry->c_str(), entry->size(), G_KEY_FILE_NONE,
-                                              nullptr));
+        ASSERT_TRUE(g_key_file_load_from_data(keys, entry->c_str(), entry->size(), G_KEY_FILE_NONE, nullptr));
         g_autofree char *path = g_key_file_get_string(keys, "Desktop Entry", "Path", nullptr);
         EXPECT_STREQ(path, folder);
 
@@ -647,19 +608,12 @@ TEST_F(SettingsManagerTest, AutostartEntryRefusesPathsNoEntryCanName) {
         const char *program;
         const char *folder;
     } cases[] = {
-        {nullptr, "/opt"},
-        {"/opt/veltra", nullptr},
-        {"", "/"},
-        {"veltra", "/opt"},
-        {"/opt/veltra", "opt"},
-        {"/opt/new\nline/veltra", "/opt/new\nline"},
-        {"/opt/t\tab", "/opt"},
-        {"/opt/del\x7f", "/opt"},
-        {"/opt/\xff\xfe/veltra", "/opt/\xff\xfe"},
+        {nullptr, "/opt"},      {"/opt/veltra", nullptr}, {"", "/"},
+        {"veltra", "/opt"},     {"/opt/veltra", "opt"},   {"/opt/new\nline/veltra", "/opt/new\nline"},
+        {"/opt/t\tab", "/opt"}, {"/opt/del\x7f", "/opt"}, {"/opt/\xff\xfe/veltra", "/opt/\xff\xfe"},
     };
     for (const auto &c : cases) {
-        EXPECT_FALSE(
-            taken(pelk_platform_specific_settings_manager_autostart_entry_new(c.program, c.folder)))
+        EXPECT_FALSE(taken(pelk_platform_specific_settings_manager_autostart_entry_new(c.program, c.folder)))
             << (c.program != nullptr ? c.program : "NULL");
     }
 }
@@ -677,8 +631,8 @@ TEST_F(SettingsManagerTest, AutostartEntryStartsTheProgramInItsFolder) {
         "\"$VELTRA_TEST_MARKER\"\n";
     ASSERT_TRUE(g_file_set_contents(program.c_str(), script.c_str(), -1, nullptr));
     chmod(program.c_str(), 0700);
-    const auto entry = taken(pelk_platform_specific_settings_manager_autostart_entry_new(
-        program.c_str(), folder.c_str()));
+    const auto entry =
+        taken(pelk_platform_specific_settings_manager_autostart_entry_new(program.c_str(), folder.c_str()));
     ASSERT_TRUE(entry);
     const std::string file = dir_.file("Veltra.desktop");
     ASSERT_TRUE(g_file_set_contents(file.c_str(), entry->c_str(), -1, nullptr));
@@ -688,9 +642,8 @@ TEST_F(SettingsManagerTest, AutostartEntryStartsTheProgramInItsFolder) {
     ASSERT_NE(info, nullptr) << *entry;
     g_autoptr(GError) error = nullptr;
     ASSERT_TRUE(g_app_info_launch(G_APP_INFO(info), nullptr, nullptr, &error)) << error->message;
-    EXPECT_TRUE(veltra_test::wait_for([&] {
-        return veltra_test::read_file(marker) == folder + "\n";
-    })) << veltra_test::read_file(marker);
+    EXPECT_TRUE(veltra_test::wait_for([&] { return veltra_test::read_file(marker) == folder + "\n"; }))
+        << veltra_test::read_file(marker);
     g_unsetenv("VELTRA_TEST_MARKER");
 }
 
@@ -707,15 +660,10 @@ TEST_F(SettingsManagerTest, AutostartFollowsTheEntrysPresence) {
         {0, "ERROR[RegDeleteValue]\n", 0},
     };
     for (const auto &step : steps) {
-        EXPECT_EQ(logged([&] {
-                      pelk_platform_specific_settings_manager_auto_start_on_logon_set(step.flag);
-                  }),
+        EXPECT_EQ(logged([&] { pelk_platform_specific_settings_manager_auto_start_on_logon_set(step.flag); }),
                   step.log);
-        EXPECT_EQ(logged([&] {
-                      EXPECT_EQ(pelk_platform_specific_settings_manager_auto_start_on_logon_get(),
-                                step.on);
-                  }),
-                  "");
+        EXPECT_EQ(
+            logged([&] { EXPECT_EQ(pelk_platform_specific_settings_manager_auto_start_on_logon_get(), step.on); }), "");
     }
 
     pelk_platform_specific_settings_manager_auto_start_on_logon_set(1);
@@ -731,17 +679,14 @@ TEST_F(SettingsManagerTest, AutostartFollowsTheEntrysPresence) {
     EXPECT_TRUE(desktop_file_valid(autostart(), &report)) << report;
 
     // Any entry of that name counts, even one written by another copy.
-    ASSERT_TRUE(g_file_set_contents(autostart().c_str(),
-                                    "[Desktop Entry]\nExec=/elsewhere/veltra\n", -1, nullptr));
+    ASSERT_TRUE(g_file_set_contents(autostart().c_str(), "[Desktop Entry]\nExec=/elsewhere/veltra\n", -1, nullptr));
     EXPECT_EQ(pelk_platform_specific_settings_manager_auto_start_on_logon_get(), 1);
 }
 
 TEST_F(SettingsManagerTest, AutostartInUnusableLocationsFailsCleanly) {
     // Something that is not an entry under the entry's name.
     g_mkdir_with_parents(autostart().c_str(), 0700);
-    EXPECT_EQ(logged([] {
-                  EXPECT_EQ(pelk_platform_specific_settings_manager_auto_start_on_logon_get(), 0);
-              }),
+    EXPECT_EQ(logged([] { EXPECT_EQ(pelk_platform_specific_settings_manager_auto_start_on_logon_get(), 0); }),
               "ERROR[RegOpenKeyEx]\n");
     EXPECT_EQ(logged([] { pelk_platform_specific_settings_manager_auto_start_on_logon_set(0); }),
               "ERROR[RegDeleteValue]\n");
@@ -756,10 +701,7 @@ TEST_F(SettingsManagerTest, AutostartInUnusableLocationsFailsCleanly) {
     g_file_set_contents((config() + "/autostart").c_str(), "", 0, nullptr);
     EXPECT_EQ(logged([] { pelk_platform_specific_settings_manager_auto_start_on_logon_set(1); }),
               "ERROR[RegOpenKeyEx]\n");
-    EXPECT_EQ(logged([] {
-                  EXPECT_EQ(pelk_platform_specific_settings_manager_auto_start_on_logon_get(), 0);
-              }),
-              "");
+    EXPECT_EQ(logged([] { EXPECT_EQ(pelk_platform_specific_settings_manager_auto_start_on_logon_get(), 0); }), "");
 }
 
 }  // namespace

@@ -58,8 +58,7 @@ TEST_F(ShellTest, OpenUriUsesTheDefaultHandlerAndAlwaysCountsAsHandled) {
     ::testing::internal::CaptureStdout();
     EXPECT_EQ(pelk_open_uri(uri), 1);
     EXPECT_EQ(::testing::internal::GetCapturedStdout(), std::string("Shell execute: ") + uri + " \n");
-    EXPECT_TRUE(veltra_test::wait_for([] { return opened() == "veltra-test://pricing?a=1&b=2\n"; }))
-        << opened();
+    EXPECT_TRUE(veltra_test::wait_for([] { return opened() == "veltra-test://pricing?a=1&b=2\n"; })) << opened();
 
     // No handler, malformed, empty: still handled, nothing crashes.
     for (const char *bad : {"no-such-scheme-xyz://x", "::::", "", "veltra-test:"}) {

@@ -64,16 +64,16 @@ TEST(HttpManagerParsers, StatusNumberOfHeaderLines) {
         {"HTTP/1.1 500 Internal Server Error\r\n", 500},
         {"HTTP/2 404 \r\n", 404},
         {"HTTP/1.0 204\r\n", 204},
-        {"404", 404},                      // no space: converted from the start
-        {"HTTP/1.1\r\n", 0},               // no space, no digits
+        {"404", 404},         // no space: converted from the start
+        {"HTTP/1.1\r\n", 0},  // no space, no digits
         {"Content-Type: text/html\r\n", 0},
-        {"Content-Length: 17\r\n", 17},    // any line yields its number while none was found
-        {"HTTP/1.1 -200 OK\r\n", 0},       // no sign accepted
+        {"Content-Length: 17\r\n", 17},  // any line yields its number while none was found
+        {"HTTP/1.1 -200 OK\r\n", 0},     // no sign accepted
         {"HTTP/1.1 +200 OK\r\n", 0},
         {"HTTP/1.1 99999999999999999999 OK\r\n", 0},  // overflow is no status
         {"HTTP/1.1 2147483647\r\n", 2147483647},
         {"HTTP/1.1 2147483648\r\n", 0},
-        {"HTTP/1.1 2OO OK\r\n", 2},        // conversion stops at the first non-digit
+        {"HTTP/1.1 2OO OK\r\n", 2},  // conversion stops at the first non-digit
         {"\r\n", 0},
         {"", 0},
         {" ", 0},
@@ -95,14 +95,14 @@ TEST(HttpManagerParsers, BodyLengthOfHeaderLines) {
         {"Content-Length: 57\r\n", 57},
         {"Content-Length: 57", 57},
         {"Content-Length: 57 \r\n", 57},
-        {"content-length: 57\r\n", -1},    // lower case is not recognised
+        {"content-length: 57\r\n", -1},  // lower case is not recognised
         {"CONTENT-LENGTH: 57\r\n", -1},
-        {"Content-Length:57\r\n", -1},     // exactly one space
+        {"Content-Length:57\r\n", -1},  // exactly one space
         {"Content-Length:  57\r\n", -1},
         {" Content-Length: 57\r\n", -1},
         {"Content-Length: \r\n", -1},
         {"Content-Length: -1\r\n", -1},
-        {"Content-Length: abc\r\n", -1},   // garbage is no length (not 0)
+        {"Content-Length: abc\r\n", -1},  // garbage is no length (not 0)
         {"Content-Length: 12abc\r\n", -1},
         {"Content-Length: 0x10\r\n", -1},
         {"Content-Length: 99999999999\r\n", -1},
@@ -345,9 +345,9 @@ TEST_F(HttpManagerTest, ExecLogsTheUrlWithoutThePassword) {
                        "&version=Foo\n"),
               std::string::npos)
         << log;
-    EXPECT_NE(log.find(std::string("curl_easy_perform() failed: ") +
-                       curl_easy_strerror(CURLE_UNSUPPORTED_PROTOCOL) + "\n"),
-              std::string::npos)
+    EXPECT_NE(
+        log.find(std::string("curl_easy_perform() failed: ") + curl_easy_strerror(CURLE_UNSUPPORTED_PROTOCOL) + "\n"),
+        std::string::npos)
         << log;
     EXPECT_EQ(log.find("0123456789ABCDEF"), std::string::npos);
     EXPECT_TRUE(seen.empty());

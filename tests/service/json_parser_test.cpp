@@ -22,19 +22,14 @@ namespace {
 using text = std::optional<std::string>;
 const text none = std::nullopt;
 
-text take(char *value)
-{
+text take(char *value) {
     pelk_owned_text owned(value);
     return owned ? text(owned.get()) : none;
 }
 
-text view(const char *value)
-{
-    return value != nullptr ? text(value) : none;
-}
+text view(const char *value) { return value != nullptr ? text(value) : none; }
 
-std::string repeat(const std::string &piece, int times)
-{
+std::string repeat(const std::string &piece, int times) {
     std::string out;
     for (int i = 0; i < times; ++i) {
         out += piece;
@@ -43,8 +38,7 @@ std::string repeat(const std::string &piece, int times)
 }
 
 // "[1,1,...]" with count elements: count + 1 tokens.
-std::string number_array(int count)
-{
+std::string number_array(int count) {
     std::string out = "[";
     for (int i = 0; i < count; ++i) {
         out += i == 0 ? "1" : ",1";
@@ -54,24 +48,17 @@ std::string number_array(int count)
 
 // ---- key scanner --------------------------------------------------------
 
-TEST(KeyScanner, StringValue)
-{
+TEST(KeyScanner, StringValue) {
     const std::string v499 = repeat("a", 499);
     const struct {
         const char *piece;
         text expected;
     } cases[] = {
-        {R"("name":"Gold")", "Gold"},
-        {R"("name":"")", ""},
-        {R"("name":"Gold"})", "Gold"},
+        {R"("name":"Gold")", "Gold"},  {R"("name":"")", ""},     {R"("name":"Gold"})", "Gold"},
         {R"("name":"a\"b")", R"(a\)"},  // escapes are not interpreted
-        {R"("name":"Gold)", none},       // no closing quote in the piece
-        {R"("name":5)", none},
-        {R"("name":null)", none},
-        {R"("name":)", none},
-        {R"("name")", none},
-        {R"("name)", none},
-        {"name", none},
+        {R"("name":"Gold)", none},      // no closing quote in the piece
+        {R"("name":5)", none},         {R"("name":null)", none}, {R"("name":)", none},
+        {R"("name")", none},           {R"("name)", none},       {"name", none},
     };
     for (const auto &c : cases) {
         EXPECT_EQ(take(get_string_value("name", c.piece + 1)), c.expected) << c.piece;
@@ -83,8 +70,7 @@ TEST(KeyScanner, StringValue)
     EXPECT_EQ(take(get_string_value("name", nullptr)), none);
 }
 
-TEST(KeyScanner, IntValue)
-{
+TEST(KeyScanner, IntValue) {
     const struct {
         const char *piece;
         int expected;
@@ -124,8 +110,7 @@ struct auth_expected {
     text valid_servers;
 };
 
-void expect_auth(const std::string &body, const auth_expected &e)
-{
+void expect_auth(const std::string &body, const auth_expected &e) {
     pelk_json_authentication a = pelk_json_parse_authentication(body.c_str());
     EXPECT_EQ(view(a.expiry_date), e.expiry_date) << body;
     EXPECT_EQ(a.expiry_date_in_days, e.days) << body;
@@ -139,8 +124,7 @@ void expect_auth(const std::string &body, const auth_expected &e)
     EXPECT_EQ(a.valid_servers, nullptr);
 }
 
-TEST(AuthenticationReader, Documents)
-{
+TEST(AuthenticationReader, Documents) {
     const auth_expected defaults{none, 0, -1, none, none, none};
     const std::string long_name = repeat("p", 500);
     const struct {
@@ -178,16 +162,14 @@ TEST(AuthenticationReader, Documents)
     }
 }
 
-TEST(AuthenticationReader, AbsentBodyGivesDefaults)
-{
+TEST(AuthenticationReader, AbsentBodyGivesDefaults) {
     pelk_json_authentication a = pelk_json_parse_authentication(nullptr);
     EXPECT_EQ(a.error_code, -1);
     EXPECT_EQ(a.plan_key, nullptr);
     pelk_json_authentication_clear(nullptr);
 }
 
-TEST(AuthenticationReader, PlanQuestions)
-{
+TEST(AuthenticationReader, PlanQuestions) {
     const struct {
         const char *body;
         bool all_servers;
@@ -218,13 +200,11 @@ struct server {
     bool operator==(const server &) const = default;
 };
 
-void PrintTo(const server &s, std::ostream *os)
-{
+void PrintTo(const server &s, std::ostream *os) {
     *os << "{" << s.country_code << "," << s.address << "," << s.name << "," << s.enabled << "}";
 }
 
-std::optional<std::vector<server>> read_servers(const char *body)
-{
+std::optional<std::vector<server>> read_servers(const char *body) {
     server_entity_container *list = pelk_json_parse_server_list(body);
     if (list == nullptr) {
         return std::nullopt;
@@ -238,8 +218,7 @@ std::optional<std::vector<server>> read_servers(const char *body)
     return out;
 }
 
-TEST(ServerListReader, Documents)
-{
+TEST(ServerListReader, Documents) {
     using servers = std::optional<std::vector<server>>;
     const servers unusable = std::nullopt;
     const std::string long_name = repeat("n", 500);
@@ -282,8 +261,7 @@ TEST(ServerListReader, Documents)
     EXPECT_EQ(read_servers(nullptr), servers(std::vector<server>{}));
 }
 
-TEST(ServerListReader, KeepsReplyOrderForManyServers)
-{
+TEST(ServerListReader, KeepsReplyOrderForManyServers) {
     std::string body = "[";
     for (int i = 0; i < 300; ++i) {
         body += (i ? "," : "") + std::string(R"({"id":)") + std::to_string(i) + R"(,"server_address":"s)" +
@@ -302,8 +280,7 @@ TEST(ServerListReader, KeepsReplyOrderForManyServers)
 
 // ---- public IP ----------------------------------------------------------
 
-TEST(PublicIpReader, Documents)
-{
+TEST(PublicIpReader, Documents) {
     const std::string v499 = repeat("1", 499);
     const struct {
         std::string body;
@@ -345,8 +322,7 @@ TEST(PublicIpReader, Documents)
 
 // ---- ports --------------------------------------------------------------
 
-TEST(PortReader, Documents)
-{
+TEST(PortReader, Documents) {
     const struct {
         std::string body;
         int result;
@@ -385,8 +361,7 @@ TEST(PortReader, Documents)
     }
 }
 
-TEST(PortReader, TokenLogLines)
-{
+TEST(PortReader, TokenLogLines) {
     pelk_json_server_ports r = pelk_json_read_server_ports("[53,443]\r\n");
     ASSERT_EQ(r.tokens_count, 3);
     const char *expected[] = {
@@ -409,8 +384,7 @@ TEST(PortReader, TokenLogLines)
     pelk_json_server_ports_clear(nullptr);
 }
 
-TEST(PortReader, OverlongTokensAreCutToFitTheWorkText)
-{
+TEST(PortReader, OverlongTokensAreCutToFitTheWorkText) {
     const struct {
         std::string body;
     } cases[] = {
@@ -438,15 +412,17 @@ TEST(PortReader, OverlongTokensAreCutToFitTheWorkText)
     EXPECT_EQ(take(pelk_json_port_token_log_line_new(3, nullptr)), "i = 3, token_iteration= 0, token = \n");
 }
 
-TEST(JsmnResultText, Texts)
-{
+TEST(JsmnResultText, Texts) {
     const struct {
         int result;
         const char *expected;
     } cases[] = {
-        {JSMN_ERROR_NOMEM, "JSMN_ERROR_NOMEM\n"}, {JSMN_ERROR_INVAL, "JSMN_ERROR_INVAL\n"},
-        {JSMN_ERROR_PART, "JSMN_ERROR_PART\n"},   {0, "Unknown code: 0"},
-        {-4, "Unknown code: -4"},                 {INT_MIN, "Unknown code: -2147483648"},
+        {JSMN_ERROR_NOMEM, "JSMN_ERROR_NOMEM\n"},
+        {JSMN_ERROR_INVAL, "JSMN_ERROR_INVAL\n"},
+        {JSMN_ERROR_PART, "JSMN_ERROR_PART\n"},
+        {0, "Unknown code: 0"},
+        {-4, "Unknown code: -4"},
+        {INT_MIN, "Unknown code: -2147483648"},
     };
     for (const auto &c : cases) {
         EXPECT_EQ(take(pelk_json_parse_result_text_new(c.result)), c.expected);
@@ -455,8 +431,7 @@ TEST(JsmnResultText, Texts)
 
 // ---- hostile input ------------------------------------------------------
 
-TEST(Readers, RandomTextKeepsEveryInvariant)
-{
+TEST(Readers, RandomTextKeepsEveryInvariant) {
     // NUL-free bytes with the document's own punctuation over-represented so
     // the scanners meet names, quotes and brackets in every arrangement.
     const std::string alphabet = R"(,,,:::"""{}[]  id"server_address"server_name"country_code"is_enabled"true)"

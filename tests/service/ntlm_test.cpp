@@ -58,20 +58,56 @@ std::string single_block_reference(const std::string &password) {
     w[14] = uint32_t(n * 16);
 
     uint32_t a = 0x67452301u, b = 0xefcdab89u, c = 0x98badcfeu, d = 0x10325476u;
-    R_FF(a, b, c, d, 0, 3);  R_FF(d, a, b, c, 1, 7);  R_FF(c, d, a, b, 2, 11);  R_FF(b, c, d, a, 3, 19);
-    R_FF(a, b, c, d, 4, 3);  R_FF(d, a, b, c, 5, 7);  R_FF(c, d, a, b, 6, 11);  R_FF(b, c, d, a, 7, 19);
-    R_FF(a, b, c, d, 8, 3);  R_FF(d, a, b, c, 9, 7);  R_FF(c, d, a, b, 10, 11); R_FF(b, c, d, a, 11, 19);
-    R_FF(a, b, c, d, 12, 3); R_FF(d, a, b, c, 13, 7); R_FF(c, d, a, b, 14, 11); R_FF(b, c, d, a, 15, 19);
+    R_FF(a, b, c, d, 0, 3);
+    R_FF(d, a, b, c, 1, 7);
+    R_FF(c, d, a, b, 2, 11);
+    R_FF(b, c, d, a, 3, 19);
+    R_FF(a, b, c, d, 4, 3);
+    R_FF(d, a, b, c, 5, 7);
+    R_FF(c, d, a, b, 6, 11);
+    R_FF(b, c, d, a, 7, 19);
+    R_FF(a, b, c, d, 8, 3);
+    R_FF(d, a, b, c, 9, 7);
+    R_FF(c, d, a, b, 10, 11);
+    R_FF(b, c, d, a, 11, 19);
+    R_FF(a, b, c, d, 12, 3);
+    R_FF(d, a, b, c, 13, 7);
+    R_FF(c, d, a, b, 14, 11);
+    R_FF(b, c, d, a, 15, 19);
 
-    R_GG(a, b, c, d, 0, 3);  R_GG(d, a, b, c, 4, 5);  R_GG(c, d, a, b, 8, 9);   R_GG(b, c, d, a, 12, 13);
-    R_GG(a, b, c, d, 1, 3);  R_GG(d, a, b, c, 5, 5);  R_GG(c, d, a, b, 9, 9);   R_GG(b, c, d, a, 13, 13);
-    R_GG(a, b, c, d, 2, 3);  R_GG(d, a, b, c, 6, 5);  R_GG(c, d, a, b, 10, 9);  R_GG(b, c, d, a, 14, 13);
-    R_GG(a, b, c, d, 3, 3);  R_GG(d, a, b, c, 7, 5);  R_GG(c, d, a, b, 11, 9);  R_GG(b, c, d, a, 15, 13);
+    R_GG(a, b, c, d, 0, 3);
+    R_GG(d, a, b, c, 4, 5);
+    R_GG(c, d, a, b, 8, 9);
+    R_GG(b, c, d, a, 12, 13);
+    R_GG(a, b, c, d, 1, 3);
+    R_GG(d, a, b, c, 5, 5);
+    R_GG(c, d, a, b, 9, 9);
+    R_GG(b, c, d, a, 13, 13);
+    R_GG(a, b, c, d, 2, 3);
+    R_GG(d, a, b, c, 6, 5);
+    R_GG(c, d, a, b, 10, 9);
+    R_GG(b, c, d, a, 14, 13);
+    R_GG(a, b, c, d, 3, 3);
+    R_GG(d, a, b, c, 7, 5);
+    R_GG(c, d, a, b, 11, 9);
+    R_GG(b, c, d, a, 15, 13);
 
-    R_HH(a, b, c, d, 0, 3);  R_HH(d, a, b, c, 8, 9);  R_HH(c, d, a, b, 4, 11);  R_HH(b, c, d, a, 12, 15);
-    R_HH(a, b, c, d, 2, 3);  R_HH(d, a, b, c, 10, 9); R_HH(c, d, a, b, 6, 11);  R_HH(b, c, d, a, 14, 15);
-    R_HH(a, b, c, d, 1, 3);  R_HH(d, a, b, c, 9, 9);  R_HH(c, d, a, b, 5, 11);  R_HH(b, c, d, a, 13, 15);
-    R_HH(a, b, c, d, 3, 3);  R_HH(d, a, b, c, 11, 9); R_HH(c, d, a, b, 7, 11);  R_HH(b, c, d, a, 15, 15);
+    R_HH(a, b, c, d, 0, 3);
+    R_HH(d, a, b, c, 8, 9);
+    R_HH(c, d, a, b, 4, 11);
+    R_HH(b, c, d, a, 12, 15);
+    R_HH(a, b, c, d, 2, 3);
+    R_HH(d, a, b, c, 10, 9);
+    R_HH(c, d, a, b, 6, 11);
+    R_HH(b, c, d, a, 14, 15);
+    R_HH(a, b, c, d, 1, 3);
+    R_HH(d, a, b, c, 9, 9);
+    R_HH(c, d, a, b, 5, 11);
+    R_HH(b, c, d, a, 13, 15);
+    R_HH(a, b, c, d, 3, 3);
+    R_HH(d, a, b, c, 11, 9);
+    R_HH(c, d, a, b, 7, 11);
+    R_HH(b, c, d, a, 15, 15);
 
     const uint32_t state[4] = {a + 0x67452301u, b + 0xefcdab89u, c + 0x98badcfeu, d + 0x10325476u};
     static const char table[] = "0123456789ABCDEF";
@@ -98,8 +134,7 @@ TEST(NtlmMd4, Rfc1320SuiteAndBlockBoundaries) {
         {"abc", "a448017aaf21d8525fc10ae87aa6729d"},
         {"message digest", "d9130a8164549fe818874806e1c7014b"},
         {"abcdefghijklmnopqrstuvwxyz", "d79e1c308aa5bbcdeea8ed63df412da9"},
-        {"ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789",
-         "043f8582f241db351ce627e153e7f0e4"},
+        {"ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789", "043f8582f241db351ce627e153e7f0e4"},
         {"1234567890123456789012345678901234567890123456789012345678901234567890"
          "1234567890",
          "e33b4ddc9c38f2199c3e7b164fcc0536"},
@@ -191,12 +226,24 @@ TEST(NtlmEncrypt, EqualsSingleBlockRoutineForEveryAsciiLengthUpToTwentySeven) {
             for (size_t i = 0; i < n; ++i) {
                 int v;
                 switch (pattern) {
-                case 0: v = 'a' + int(i % 26); break;
-                case 1: v = 0x7f; break;
-                case 2: v = 0x01; break;
-                case 3: v = 0x01 + int((i * 37 + n) % 0x7f); break;
-                case 4: v = (i % 2) ? 0x7f : 0x01; break;
-                default: v = ' ' + int((i * 13) % 95); break;
+                case 0:
+                    v = 'a' + int(i % 26);
+                    break;
+                case 1:
+                    v = 0x7f;
+                    break;
+                case 2:
+                    v = 0x01;
+                    break;
+                case 3:
+                    v = 0x01 + int((i * 37 + n) % 0x7f);
+                    break;
+                case 4:
+                    v = (i % 2) ? 0x7f : 0x01;
+                    break;
+                default:
+                    v = ' ' + int((i * 13) % 95);
+                    break;
                 }
                 password += char(v);
             }
@@ -220,13 +267,19 @@ TEST(NtlmPasswordUnits, DecodesUtf8AndWidensInvalidBytes) {
         {"four-byte", "\xf0\x9f\x98\x80", std::u16string{0xd83d, 0xde00}},
         {"largest code point", "\xf4\x8f\xbf\xbf", std::u16string{0xdbff, 0xdfff}},
         {"lone continuation", "\x80", std::u16string{0x80}},
-        {"invalid lead 0xff", "a\xff" "b", std::u16string{'a', 0xff, 'b'}},
+        {"invalid lead 0xff",
+         "a\xff"
+         "b",
+         std::u16string{'a', 0xff, 'b'}},
         {"overlong slash", "\xc0\xaf", std::u16string{0xc0, 0xaf}},
         {"overlong three-byte", "\xe0\x80\xaf", std::u16string{0xe0, 0x80, 0xaf}},
         {"encoded surrogate", "\xed\xa0\x80", std::u16string{0xed, 0xa0, 0x80}},
         {"beyond U+10FFFF", "\xf4\x90\x80\x80", std::u16string{0xf4, 0x90, 0x80, 0x80}},
         {"truncated at end", "x\xe2\x82", std::u16string{'x', 0xe2, 0x82}},
-        {"truncated then valid", "\xe2\x82" "a", std::u16string{0xe2, 0x82, 'a'}},
+        {"truncated then valid",
+         "\xe2\x82"
+         "a",
+         std::u16string{0xe2, 0x82, 'a'}},
         {"lead then valid lead", "\xc3\xc3\xa9", std::u16string{0xc3, 0xe9}},
         {"empty", "", u""},
     };

@@ -65,11 +65,10 @@ TEST(ServiceApiBaseUrl, OverrideChangesBuildersAndKeepsOldTextsValid) {
     const std::string old_copy = old_public_ip;
 
     http_manager_base_url_override("https://127.0.0.1:5555/RESTF-1.0.2/rest/api/");
-    EXPECT_STREQ(http_manager_method_get_public_ip_url(),
-                 "https://127.0.0.1:5555/RESTF-1.0.2/rest/api/remote_address");
+    EXPECT_STREQ(http_manager_method_get_public_ip_url(), "https://127.0.0.1:5555/RESTF-1.0.2/rest/api/remote_address");
     EXPECT_EQ(text_of(http_manager_method_user_name_url_new("a@b.c", kDigest)),
-              std::string("https://127.0.0.1:5555/RESTF-1.0.2/rest/api/user_name?email=a@b.c&password=") +
-                  kDigest + "&version=Foo");
+              std::string("https://127.0.0.1:5555/RESTF-1.0.2/rest/api/user_name?email=a@b.c&password=") + kDigest +
+                  "&version=Foo");
     EXPECT_EQ(std::string(old_public_ip), old_copy);
 }
 
@@ -82,15 +81,11 @@ struct BuilderCase {
 char *authentication(const char *e, const char *p, const char *) {
     return http_manager_method_authentication_url_new(e, p);
 }
-char *server_list(const char *e, const char *p, const char *) {
-    return http_manager_method_server_list_url_new(e, p);
-}
+char *server_list(const char *e, const char *p, const char *) { return http_manager_method_server_list_url_new(e, p); }
 char *plan(const char *e, const char *p, const char *) {
     return http_manager_method_server_plan_and_expiry_date_url_new(e, p);
 }
-char *user_name(const char *e, const char *p, const char *) {
-    return http_manager_method_user_name_url_new(e, p);
-}
+char *user_name(const char *e, const char *p, const char *) { return http_manager_method_user_name_url_new(e, p); }
 
 TEST(ServiceApiBuilders, ExactTextsForOrdinaryAddresses) {
     const BuilderCase builders[] = {
@@ -111,10 +106,8 @@ TEST(ServiceApiBuilders, ExactTextsForOrdinaryAddresses) {
 }
 
 TEST(ServiceApiBuilders, PortNumbersCarriesServerAddressBetweenPasswordAndVersion) {
-    EXPECT_EQ(text_of(http_manager_method_port_numbers_url_new("user@example.com", kDigest,
-                                                               "vpn-1.example.net")),
-              std::string(http_manager_base_url()) +
-                  "port_numbers?email=user@example.com&password=" + kDigest +
+    EXPECT_EQ(text_of(http_manager_method_port_numbers_url_new("user@example.com", kDigest, "vpn-1.example.net")),
+              std::string(http_manager_base_url()) + "port_numbers?email=user@example.com&password=" + kDigest +
                   "&server_address=vpn-1.example.net&version=Foo");
 }
 
@@ -138,8 +131,7 @@ TEST(ServiceApiBuilders, HostileValuesArePercentEncoded) {
     };
     const std::string prefix = std::string(http_manager_base_url()) + "port_numbers?";
     for (const auto &c : cases) {
-        EXPECT_EQ(text_of(http_manager_method_port_numbers_url_new(c.email, "D", c.server_address)),
-                  prefix + c.query)
+        EXPECT_EQ(text_of(http_manager_method_port_numbers_url_new(c.email, "D", c.server_address)), prefix + c.query)
             << c.email;
     }
 }
@@ -165,10 +157,9 @@ TEST(ServiceApiBuilders, LongestFlowUrlFits) {
     // A 100-character e-mail, the digest and a 499-character server address.
     const std::string email = std::string(88, 'e') + "@example.com";
     const std::string server(499, 's');
-    const std::string url = text_of(http_manager_method_port_numbers_url_new(email.c_str(), kDigest,
-                                                                             server.c_str()));
-    EXPECT_EQ(url, std::string(http_manager_base_url()) + "port_numbers?email=" + email +
-                       "&password=" + kDigest + "&server_address=" + server + "&version=Foo");
+    const std::string url = text_of(http_manager_method_port_numbers_url_new(email.c_str(), kDigest, server.c_str()));
+    EXPECT_EQ(url, std::string(http_manager_base_url()) + "port_numbers?email=" + email + "&password=" + kDigest +
+                       "&server_address=" + server + "&version=Foo");
 }
 
 TEST_F(ServiceApiTest, OverLongUrlIsRefusedAndLogged) {
@@ -184,8 +175,7 @@ TEST_F(ServiceApiTest, OverLongUrlIsRefusedAndLogged) {
     EXPECT_EQ(dev_log(), "");
 
     EXPECT_EQ(http_manager_method_authentication_url_new(one_over.c_str(), kDigest), nullptr);
-    EXPECT_EQ(dev_log(),
-              "ERROR[http_manager_method_authentication_url_new]: the URL does not fit 1000 bytes\n");
+    EXPECT_EQ(dev_log(), "ERROR[http_manager_method_authentication_url_new]: the URL does not fit 1000 bytes\n");
 
     // Encoding triples a byte: a value short enough raw can still overflow.
     const std::string plus((999 - fixed) / 3 + 1, '+');
@@ -223,8 +213,7 @@ TEST(ServiceApiUrlAppend, FitsExactlyOrLeavesBufferUnchanged) {
         std::vector<char> buffer(c.capacity + 1, '\0');
         memset(buffer.data(), 'x', std::min(c.used, c.capacity));
         size_t used = c.used;
-        EXPECT_EQ(http_manager_url_append(buffer.data(), c.capacity, &used, c.text, c.encode), c.fits)
-            << c.text;
+        EXPECT_EQ(http_manager_url_append(buffer.data(), c.capacity, &used, c.text, c.encode), c.fits) << c.text;
         EXPECT_STREQ(buffer.data(), c.result);
         EXPECT_EQ(used, c.fits ? strlen(c.result) : c.used);
         EXPECT_EQ(buffer[c.capacity], '\0') << "wrote past the capacity";
@@ -232,15 +221,13 @@ TEST(ServiceApiUrlAppend, FitsExactlyOrLeavesBufferUnchanged) {
 }
 
 TEST(ServiceApiBuilders, ConcurrentCallersGetIdenticalUrls) {
-    const std::string expected =
-        text_of(http_manager_method_port_numbers_url_new("a b@c", kDigest, "srv"));
+    const std::string expected = text_of(http_manager_method_port_numbers_url_new("a b@c", kDigest, "srv"));
     std::vector<std::thread> threads;
     std::vector<int> mismatches(4, 0);
     for (int t = 0; t < 4; ++t) {
         threads.emplace_back([&, t] {
             for (int i = 0; i < 500; ++i) {
-                if (text_of(http_manager_method_port_numbers_url_new("a b@c", kDigest, "srv")) !=
-                    expected) {
+                if (text_of(http_manager_method_port_numbers_url_new("a b@c", kDigest, "srv")) != expected) {
                     ++mismatches[t];
                 }
             }

@@ -37,10 +37,26 @@ bool openssl(const std::vector<std::string> &args) {
 }
 
 bool make_ca(const std::string &folder, const std::string &name) {
-    return openssl({"req", "-x509", "-new", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1",
-                    "-nodes", "-keyout", folder + "/" + name + ".key", "-out", folder + "/" + name + ".pem",
-                    "-days", "2", "-subj", ca_subject, "-addext", "basicConstraints=critical,CA:TRUE",
-                    "-addext", "keyUsage=critical,keyCertSign,cRLSign"});
+    return openssl({"req",
+                    "-x509",
+                    "-new",
+                    "-newkey",
+                    "ec",
+                    "-pkeyopt",
+                    "ec_paramgen_curve:prime256v1",
+                    "-nodes",
+                    "-keyout",
+                    folder + "/" + name + ".key",
+                    "-out",
+                    folder + "/" + name + ".pem",
+                    "-days",
+                    "2",
+                    "-subj",
+                    ca_subject,
+                    "-addext",
+                    "basicConstraints=critical,CA:TRUE",
+                    "-addext",
+                    "keyUsage=critical,keyCertSign,cRLSign"});
 }
 
 bool make_server_certificate(const std::string &folder) {
@@ -52,15 +68,15 @@ bool make_server_certificate(const std::string &folder) {
         ADD_FAILURE() << "cannot write " << extensions;
         return false;
     }
-    return openssl({"req", "-new", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes",
-                    "-keyout", folder + "/server.key", "-out", folder + "/server.csr", "-subj", "/CN=localhost"}) &&
+    return openssl({"req", "-new", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes", "-keyout",
+                    folder + "/server.key", "-out", folder + "/server.csr", "-subj", "/CN=localhost"}) &&
            openssl({"x509", "-req", "-in", folder + "/server.csr", "-CA", folder + "/ca.pem", "-CAkey",
-                    folder + "/ca.key", "-CAcreateserial", "-out", folder + "/server.pem", "-days", "2",
-                    "-extfile", extensions});
+                    folder + "/ca.key", "-CAcreateserial", "-out", folder + "/server.pem", "-days", "2", "-extfile",
+                    extensions});
 }
 
-bool seed(const std::string &db, const std::vector<ServiceAccount> &accounts,
-          const std::vector<ServiceServer> &servers, const std::vector<ServiceGeoPrefix> &geo) {
+bool seed(const std::string &db, const std::vector<ServiceAccount> &accounts, const std::vector<ServiceServer> &servers,
+          const std::vector<ServiceGeoPrefix> &geo) {
     std::string error;
     std::unique_ptr<AccountStore> store = AccountStore::open(db, true, &error);
     bool ok = store != nullptr;
@@ -70,9 +86,9 @@ bool seed(const std::string &db, const std::vector<ServiceAccount> &accounts,
                                       today + std::chrono::days(account.expires_in_days), &error);
     }
     for (const ServiceServer &server : servers) {
-        ok = ok && store->put_server({server.address, server.name, server.country, server.covered_by_all_plans,
-                                      server.plans},
-                                     &error);
+        ok = ok &&
+             store->put_server({server.address, server.name, server.country, server.covered_by_all_plans, server.plans},
+                               &error);
         for (int port : server.ports) {
             ok = ok && store->add_port(server.address, port, &error);
         }
@@ -117,8 +133,8 @@ int run_program(const std::vector<std::string> &argv, std::string *output) {
     g_autofree char *err = nullptr;
     int status = 0;
     g_autoptr(GError) error = nullptr;
-    if (!g_spawn_sync(nullptr, args.data(), nullptr, G_SPAWN_SEARCH_PATH, nullptr, nullptr, &out, &err,
-                      &status, &error)) {
+    if (!g_spawn_sync(nullptr, args.data(), nullptr, G_SPAWN_SEARCH_PATH, nullptr, nullptr, &out, &err, &status,
+                      &error)) {
         if (output != nullptr) {
             *output = error->message;
         }
@@ -148,10 +164,10 @@ std::unique_ptr<ReferenceService> ReferenceService::start(const std::vector<Serv
 
     const std::string port_file = folder + "/port";
     const std::string log_file = folder + "/service.log";
-    std::vector<std::string> argv = {program(), "serve",   "--db",        service->db_file(),
-                                     "--listen", "127.0.0.1", "--port",    "0",
-                                     "--cert",   folder + "/server.pem",  "--key", folder + "/server.key",
-                                     "--port-file", port_file};
+    std::vector<std::string> argv = {
+        program(),     "serve",  "--db",   service->db_file(),     "--listen", "127.0.0.1",
+        "--port",      "0",      "--cert", folder + "/server.pem", "--key",    folder + "/server.key",
+        "--port-file", port_file};
     std::vector<char *> args;
     for (std::string &arg : argv) {
         args.push_back(arg.data());
@@ -228,9 +244,7 @@ int ReferenceService::stop() {
     return exit_status_;
 }
 
-std::string ReferenceService::base_url() const {
-    return "https://127.0.0.1:" + std::to_string(port_) + base_path;
-}
+std::string ReferenceService::base_url() const { return "https://127.0.0.1:" + std::to_string(port_) + base_path; }
 
 std::string ReferenceService::ca_file() const { return dir_.file("ca.pem"); }
 

@@ -13,8 +13,8 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <csignal>
 #include <chrono>
+#include <csignal>
 #include <cstdint>
 #include <fstream>
 
@@ -39,8 +39,8 @@ bool run_openssl(const std::string &folder, std::vector<std::string> arguments) 
     g_autofree char *err = nullptr;
     int status = 0;
     g_autoptr(GError) error = nullptr;
-    if (!g_spawn_sync(folder.c_str(), argv.data(), nullptr, G_SPAWN_SEARCH_PATH, nullptr, nullptr,
-                      &out, &err, &status, &error)) {
+    if (!g_spawn_sync(folder.c_str(), argv.data(), nullptr, G_SPAWN_SEARCH_PATH, nullptr, nullptr, &out, &err, &status,
+                      &error)) {
         ADD_FAILURE() << "openssl: " << error->message;
         return false;
     }
@@ -89,21 +89,19 @@ bool make_test_certificates(const std::string &folder, const std::string &subjec
         "extendedKeyUsage = serverAuth\n"
         "subjectKeyIdentifier = hash\n"
         "authorityKeyIdentifier = keyid\n"
-        "subjectAltName = " + subject_alt_name + "\n";
-    if (!write_text(folder + "/ca.cnf", ca_config) ||
-        !write_text(folder + "/server.ext", server_extensions)) {
+        "subjectAltName = " +
+        subject_alt_name + "\n";
+    if (!write_text(folder + "/ca.cnf", ca_config) || !write_text(folder + "/server.ext", server_extensions)) {
         ADD_FAILURE() << "cannot write the openssl configuration in " << folder;
         return false;
     }
-    return run_openssl(folder, {"req", "-x509", "-new", "-config", "ca.cnf", "-newkey", "ec",
-                                "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes", "-keyout",
-                                "ca.key", "-out", "ca.pem", "-days", "2"}) &&
-           run_openssl(folder, {"req", "-new", "-newkey", "ec", "-pkeyopt",
-                                "ec_paramgen_curve:prime256v1", "-nodes", "-keyout", "server.key",
-                                "-out", "server.csr", "-subj", "/CN=scripted server"}) &&
-           run_openssl(folder, {"x509", "-req", "-in", "server.csr", "-CA", "ca.pem", "-CAkey",
-                                "ca.key", "-CAcreateserial", "-out", "server.pem", "-days", "2",
-                                "-extfile", "server.ext"});
+    return run_openssl(folder, {"req", "-x509", "-new", "-config", "ca.cnf", "-newkey", "ec", "-pkeyopt",
+                                "ec_paramgen_curve:prime256v1", "-nodes", "-keyout", "ca.key", "-out", "ca.pem",
+                                "-days", "2"}) &&
+           run_openssl(folder, {"req", "-new", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes",
+                                "-keyout", "server.key", "-out", "server.csr", "-subj", "/CN=scripted server"}) &&
+           run_openssl(folder, {"x509", "-req", "-in", "server.csr", "-CA", "ca.pem", "-CAkey", "ca.key",
+                                "-CAcreateserial", "-out", "server.pem", "-days", "2", "-extfile", "server.ext"});
 }
 
 ScriptedHttpsServer::ScriptedHttpsServer(ScriptedReply reply) : reply_(std::move(reply)) {}
@@ -158,8 +156,7 @@ bool ScriptedHttpsServer::set_up(const std::string &subject_alt_name) {
         return false;
     }
     context_ = SSL_CTX_new(TLS_server_method());
-    if (context_ == nullptr ||
-        SSL_CTX_use_certificate_chain_file(context_, dir_.file("server.pem").c_str()) != 1 ||
+    if (context_ == nullptr || SSL_CTX_use_certificate_chain_file(context_, dir_.file("server.pem").c_str()) != 1 ||
         SSL_CTX_use_PrivateKey_file(context_, dir_.file("server.key").c_str(), SSL_FILETYPE_PEM) != 1) {
         ADD_FAILURE() << "TLS context: " << openssl_errors();
         return false;
@@ -177,8 +174,7 @@ bool ScriptedHttpsServer::set_up(const std::string &subject_alt_name) {
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     address.sin_port = 0;
     socklen_t length = sizeof address;
-    if (bind(listen_fd_, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0 ||
-        listen(listen_fd_, 8) != 0 ||
+    if (bind(listen_fd_, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0 || listen(listen_fd_, 8) != 0 ||
         getsockname(listen_fd_, reinterpret_cast<sockaddr *>(&address), &length) != 0) {
         ADD_FAILURE() << "listen: " << g_strerror(errno);
         return false;

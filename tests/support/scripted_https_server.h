@@ -39,8 +39,8 @@ class ScriptedHttpsServer {
   public:
     // subject_alt_name as openssl writes it ("DNS:localhost,IP:127.0.0.1").
     // Returns nullptr and ADD_FAILURE()s when it cannot start.
-    static std::unique_ptr<ScriptedHttpsServer> start(
-        ScriptedReply reply, const std::string &subject_alt_name = "DNS:localhost,IP:127.0.0.1");
+    static std::unique_ptr<ScriptedHttpsServer>
+    start(ScriptedReply reply, const std::string &subject_alt_name = "DNS:localhost,IP:127.0.0.1");
     ~ScriptedHttpsServer();
     ScriptedHttpsServer(const ScriptedHttpsServer &) = delete;
     ScriptedHttpsServer &operator=(const ScriptedHttpsServer &) = delete;

@@ -25,8 +25,7 @@ class TempDir {
 
 // Polls predicate every few milliseconds until it holds or the deadline
 // passes; returns its last answer. Tests wait for conditions, never for time.
-bool wait_for(const std::function<bool()> &predicate,
-              std::chrono::milliseconds deadline = std::chrono::seconds(10));
+bool wait_for(const std::function<bool()> &predicate, std::chrono::milliseconds deadline = std::chrono::seconds(10));
 
 // Whole content of a file, or "" when it cannot be read.
 std::string read_file(const std::string &path);

@@ -43,8 +43,8 @@ TEST_F(LoginViewModelTest, EachFailureCodeClearsKeepsAndShowsItsOwnThings) {
     };
     const Case cases[] = {
         {"unknown e-mail", "nobody@example.com", "x", 1,
-         "The email address entered\ndoes not exist.\n \nClick here to sign up", "https://veltra.example/sign-up",
-         "", ""},
+         "The email address entered\ndoes not exist.\n \nClick here to sign up", "https://veltra.example/sign-up", "",
+         ""},
         {"wrong password", kAlice.email, "wrong", 1, "The password entered\nis incorrect", "", kAlice.email.c_str(),
          ""},
         {"expired plan", kBob.email, kBob.password, 1, "Current plan has expired.\nClick here to purchase a plan",

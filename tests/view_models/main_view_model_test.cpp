@@ -130,9 +130,9 @@ TEST_F(MainViewModelTest, ConnectButtonActsOnTheStateWord) {
         pelk_dal_vpn_button_state state;
         Action action;
     };
-    const Case cases[] = {{0, kNothing},      {1, kConnect},     {2, kNothing},  {4, kDisconnect},
-                          {8, kDisconnect},   {16, kNothing},    {32, kConnect}, {64, kNothing},
-                          {80, kNothing},     {96, kConnect},    {68, kDisconnect}, {72, kDisconnect}};
+    const Case cases[] = {{0, kNothing},    {1, kConnect},  {2, kNothing},     {4, kDisconnect},
+                          {8, kDisconnect}, {16, kNothing}, {32, kConnect},    {64, kNothing},
+                          {80, kNothing},   {96, kConnect}, {68, kDisconnect}, {72, kDisconnect}};
     for (const Case &c : cases) {
         SCOPED_TRACE(c.state);
         vpn_manager_thread_reset_command();
@@ -195,7 +195,7 @@ TEST_F(MainViewModelTest, FirstAddressIsTheInitialOneLaterOnesJudgeTheTunnel) {
     pelk_view_model_main_vpn_state_reset();
     pelk_view_model_main_vpn_state_set(8);
     pelk_view_model_main_geo_set("198.18.2.1", "nl");  // still alive: remote set
-    pelk_view_model_main_is_vpn_alive_set(0);  // the watcher found the child gone
+    pelk_view_model_main_is_vpn_alive_set(0);          // the watcher found the child gone
     pelk_view_model_main_geo_set("198.18.2.9", "se");
     EXPECT_EQ(pelk_view_model_main_update_ip_job_state_get(), 0);
     EXPECT_EQ(taken(pelk_view_model_main_ip_get_new()), "127.0.0.1");
@@ -204,8 +204,8 @@ TEST_F(MainViewModelTest, FirstAddressIsTheInitialOneLaterOnesJudgeTheTunnel) {
 
 TEST_F(MainViewModelTest, FlagPathsStayInsideTheFlagFolder) {
     const char *cases[][2] = {
-        {"de", "flags/de.png"},   {"", "flags/.png"},           {nullptr, "flags/.png"},
-        {"../../etc/x", "flags/.png"}, {"a/b", "flags/.png"},  {"..", "flags/.png"},
+        {"de", "flags/de.png"},        {"", "flags/.png"},    {nullptr, "flags/.png"},
+        {"../../etc/x", "flags/.png"}, {"a/b", "flags/.png"}, {"..", "flags/.png"},
     };
     for (const auto &c : cases) {
         EXPECT_EQ(taken(pelk_view_model_main_format_flag_path_new(c[0])), c[1]) << (c[0] ? c[0] : "null");

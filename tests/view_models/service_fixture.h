@@ -7,9 +7,9 @@
 #include "app/global_variables.h"
 #include "service/http_manager_internal.h"
 #include "service/service_api_internal.h"
+#include "support/headless_ui.h"
 #include "support/reference_service.h"
 #include "support/test_util.h"
-#include "support/headless_ui.h"
 #include "vpn/vpn_manager_thread_internal.h"
 
 #include <glib.h>
@@ -35,14 +35,13 @@ class ServiceFixture : public ::testing::Test {
         // The engine's fixed waits, a hundred times shorter.
         vpn_manager_thread_set_time_divisor(100);
 
-        service_ = ReferenceService::start(
-            {kAlice, kBob, kCarol},
-            {
-                {"198.18.1.1", "Frankfurt", "de", {1194, 1195}, true, {}},
-                {"198.18.1.2", "Paris", "fr", {443}, false, {"Premium", "Basic"}},
-                {"198.18.1.3", "Oslo", "no", {1194}, true, {}},
-            },
-            {{"127.0.0.0/8", "zz"}});
+        service_ = ReferenceService::start({kAlice, kBob, kCarol},
+                                           {
+                                               {"198.18.1.1", "Frankfurt", "de", {1194, 1195}, true, {}},
+                                               {"198.18.1.2", "Paris", "fr", {443}, false, {"Premium", "Basic"}},
+                                               {"198.18.1.3", "Oslo", "no", {1194}, true, {}},
+                                           },
+                                           {{"127.0.0.0/8", "zz"}});
         ASSERT_TRUE(service_);
         http_manager_base_url_override(service_->base_url().c_str());
         http_manager_ca_file_override(service_->ca_file().c_str());

@@ -16,8 +16,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-const std::string kHead =
-    "client\ndev tun\nproto udp\ntun-mtu 1500\ntun-mtu-extra 32\nmssfix 1450\nremote-random\n";
+const std::string kHead = "client\ndev tun\nproto udp\ntun-mtu 1500\ntun-mtu-extra 32\nmssfix 1450\nremote-random\n";
 const std::string kTail =
     "resolv-retry infinite\nnobind\npersist-key\npersist-tun\npersist-remote-ip\nauth-user-pass\n"
     "auth-nocache\ncomp-lzo\nreneg-sec 604800\nverb 3\n";
@@ -73,8 +72,8 @@ TEST_F(ConfigGeneratorTest, ConfigurationListsOneRemoteLinePerPortInOrder) {
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.address);
-        const std::string path = keep(config_generator_create_openvpn_config_file(
-            c.address, c.ports.data(), static_cast<int>(c.ports.size())));
+        const std::string path = keep(
+            config_generator_create_openvpn_config_file(c.address, c.ports.data(), static_cast<int>(c.ports.size())));
         ASSERT_FALSE(path.empty());
         EXPECT_EQ(veltra_test::read_file(path), kHead + c.remotes + kTail);
         EXPECT_EQ(fs::path(path).parent_path(), fs::path(g_get_tmp_dir()));
@@ -105,7 +104,10 @@ TEST_F(ConfigGeneratorTest, CredentialsAreTwoLinesReadableByTheOwnerOnly) {
 TEST_F(ConfigGeneratorTest, InputThatWouldChangeTheFilesMeaningIsRefused) {
     const std::vector<std::string> before = temporary_files();
     const char *bad_credentials[][2] = {
-        {"alice\n", "secret"}, {"alice", "sec\nret"}, {"alice", "secret\r"}, {"a\r\nb", "c"},
+        {"alice\n", "secret"},
+        {"alice", "sec\nret"},
+        {"alice", "secret\r"},
+        {"a\r\nb", "c"},
     };
     for (const auto &pair : bad_credentials) {
         EXPECT_EQ(config_generator_create_credentials_file(pair[0], pair[1]), nullptr) << pair[0];
@@ -141,7 +143,7 @@ TEST_F(ConfigGeneratorTest, AFileThatCannotBeWrittenWholeIsRemoved) {
     const std::vector<std::string> before = temporary_files();
     // A tiny file size limit makes the writes fail part-way.
     signal(SIGXFSZ, SIG_IGN);
-    rlimit old_limit {};
+    rlimit old_limit{};
     getrlimit(RLIMIT_FSIZE, &old_limit);
     rlimit tiny = old_limit;
     tiny.rlim_cur = 20;

@@ -97,8 +97,7 @@ TEST_F(VpnEngineTest, AMarkerSplitAcrossPiecesRaisesNothing) {
     }));
     EXPECT_EQ(pelk_view_model_main_vpn_state_get(), 8u);
     EXPECT_EQ(pelk_view_model_main_is_vpn_alive_get(), 1);
-    EXPECT_EQ(veltra_test::read_file(pelk_global_variable_out_log_path()),
-              "Initialization Sequence Completed\n");
+    EXPECT_EQ(veltra_test::read_file(pelk_global_variable_out_log_path()), "Initialization Sequence Completed\n");
 }
 
 TEST_F(VpnEngineTest, ADyingChildIsReportedOnceAndDisconnected) {

@@ -95,9 +95,8 @@ TEST_F(VpnProcessTest, ChildOutputArrivesInPiecesOfAtMost4096Bytes) {
     start_child();
     const std::string printed = ::testing::internal::GetCapturedStdout();
     // The command line text goes to standard output between the trace lines.
-    EXPECT_NE(printed.find("vpn_subprocess_free\n --config \"" + config_ + "\" --ca \"" +
-                           dir_.file("openvpn/ca.crt") + "\" --auth-user-pass \"" + credentials_ +
-                           "\"Created subprocess: 1 \n"),
+    EXPECT_NE(printed.find("vpn_subprocess_free\n --config \"" + config_ + "\" --ca \"" + dir_.file("openvpn/ca.crt") +
+                           "\" --auth-user-pass \"" + credentials_ + "\"Created subprocess: 1 \n"),
               std::string::npos)
         << printed;
     const pelk_vpn_pipe_ref out = pelk_vpn_subprocess_out_pipe();
@@ -251,8 +250,8 @@ TEST_F(VpnProcessTest, ManagerStartsOpenVpnOnFreshFilesAndStopRemovesThem) {
 pid_t spawn_named(const std::string &path) {
     const char *argv[] = {path.c_str(), nullptr};
     GPid pid = 0;
-    g_spawn_async(nullptr, const_cast<char **>(argv), nullptr, G_SPAWN_DO_NOT_REAP_CHILD, nullptr,
-                  nullptr, &pid, nullptr);
+    g_spawn_async(nullptr, const_cast<char **>(argv), nullptr, G_SPAWN_DO_NOT_REAP_CHILD, nullptr, nullptr, &pid,
+                  nullptr);
     return pid;
 }
 
@@ -274,8 +273,7 @@ TEST_F(VpnProcessTest, StrayProcessesAreKilledByExactName) {
         {dir_.file("stray/pelk.openvpn.exe"), true},   // named by argument 0 only
         {dir_.file("copy/pelk.openvpn.exe"), true},    // named by its program file
         {dir_.file("stray/Pelk.OpenVPN.exe"), false},  // letter case differs
-        {dir_.file("stray/pelk.openvpn.exe.bak"), false},
-        {dir_.file("stray/copy"), false},
+        {dir_.file("stray/pelk.openvpn.exe.bak"), false}, {dir_.file("stray/copy"), false},
     };
     std::vector<pid_t> pids;
     for (const Stray &stray : strays) {
@@ -286,8 +284,8 @@ TEST_F(VpnProcessTest, StrayProcessesAreKilledByExactName) {
     ASSERT_TRUE(veltra_test::wait_for([&] {
         for (pid_t pid : pids) {
             g_autofree char *cmdline = nullptr;
-            if (!g_file_get_contents(("/proc/" + std::to_string(pid) + "/cmdline").c_str(), &cmdline,
-                                     nullptr, nullptr)) {
+            if (!g_file_get_contents(("/proc/" + std::to_string(pid) + "/cmdline").c_str(), &cmdline, nullptr,
+                                     nullptr)) {
                 return false;
             }
             const std::string name(cmdline);

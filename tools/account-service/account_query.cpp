@@ -82,8 +82,7 @@ std::string account_query_printable(const std::string &text) {
     return out;
 }
 
-bool account_query_parse(const char *raw, std::map<std::string, std::string> *values,
-                         std::string *error) {
+bool account_query_parse(const char *raw, std::map<std::string, std::string> *values, std::string *error) {
     values->clear();
     const std::string_view query = raw == nullptr ? std::string_view() : std::string_view(raw);
     if (query.size() > ACCOUNT_QUERY_MAX_LENGTH) {

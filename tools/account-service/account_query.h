@@ -13,8 +13,7 @@ inline constexpr size_t ACCOUNT_QUERY_MAX_VALUE = 499;
 // and values. Returns false with a short reason in *error when the query is
 // malformed: too long, a broken percent escape, a decoded control character
 // or invalid UTF-8, an empty or repeated key, or a value over 499 bytes.
-bool account_query_parse(const char *raw, std::map<std::string, std::string> *values,
-                         std::string *error);
+bool account_query_parse(const char *raw, std::map<std::string, std::string> *values, std::string *error);
 
 // raw as it may be logged: every value of a key that contains "password" in
 // any case (or that cannot be decoded) becomes ***, bytes outside printable ASCII

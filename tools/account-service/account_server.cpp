@@ -15,8 +15,7 @@
 namespace {
 
 const char *const method_names[] = {
-    "authentication", "server_list", "server_plan_and_expiry_date",
-    "user_name",      "port_numbers", "remote_address",
+    "authentication", "server_list", "server_plan_and_expiry_date", "user_name", "port_numbers", "remote_address",
 };
 
 struct server_state {
@@ -108,8 +107,7 @@ unsigned answer_account(server_state *state, SoupServerMessage *msg, std::string
     }
 
     account_record account;
-    const account_store_verdict verdict =
-        state->store->check(email, password, account_store_today(), &account);
+    const account_store_verdict verdict = state->store->check(email, password, account_store_today(), &account);
     if (verdict == ACCOUNT_STORE_STORAGE_FAILED) {
         return respond(msg, SOUP_STATUS_INTERNAL_SERVER_ERROR, account_documents_failure("storage failure"));
     }
@@ -258,8 +256,8 @@ int account_server_run(const account_server_options &options) {
     // Handlers first: whoever reads the port file may signal at once.
     g_autoptr(GMainLoop) loop = g_main_loop_new(nullptr, FALSE);
     StopSignals stop_signals(loop);
-    g_autoptr(SoupServer) server = soup_server_new("tls-certificate", certificate,
-                                                   "server-header", "veltra-account-service", nullptr);
+    g_autoptr(SoupServer) server =
+        soup_server_new("tls-certificate", certificate, "server-header", "veltra-account-service", nullptr);
     server_state state{&options, store.get()};
     soup_server_add_handler(server, nullptr, on_request, &state, nullptr);
     g_signal_connect(server, "request-finished", G_CALLBACK(on_request_finished), nullptr);
@@ -275,15 +273,15 @@ int account_server_run(const account_server_options &options) {
     if (options.port_file.empty()) {
         std::fputs(port_text.c_str(), stdout);
         std::fflush(stdout);
-    } else if (!g_file_set_contents(options.port_file.c_str(), port_text.c_str(),
-                                    static_cast<gssize>(port_text.size()), &error)) {
+    } else if (!g_file_set_contents(options.port_file.c_str(), port_text.c_str(), static_cast<gssize>(port_text.size()),
+                                    &error)) {
         // g_file_set_contents renames into place: a reader never sees half a number.
         log_line("port file: " + std::string(error->message));
         return 1;
     }
     const bool ipv6 = g_inet_address_get_family(listen_address) == G_SOCKET_FAMILY_IPV6;
-    log_line("serving https://" + (ipv6 ? "[" + options.listen_address + "]" : options.listen_address) +
-             ":" + std::to_string(port) + ACCOUNT_SERVER_BASE_PATH);
+    log_line("serving https://" + (ipv6 ? "[" + options.listen_address + "]" : options.listen_address) + ":" +
+             std::to_string(port) + ACCOUNT_SERVER_BASE_PATH);
 
     g_main_loop_run(loop);
     soup_server_disconnect(server);

@@ -18,8 +18,8 @@ struct account_server_options {
     int port = 8443;                           // 0: any free port
     std::string certificate_file;              // PEM, may hold the chain
     std::string key_file;
-    std::string port_file;                     // where the bound port is written; "" for stdout
-    std::vector<account_geo_prefix> geo;       // ahead of the database's table
+    std::string port_file;                // where the bound port is written; "" for stdout
+    std::vector<account_geo_prefix> geo;  // ahead of the database's table
     std::string geo_default = ACCOUNT_SERVER_UNKNOWN_COUNTRY;
 };
 

@@ -48,14 +48,14 @@ PRAGMA user_version = 1;
 )sql";
 
 // A server's plan coverage, for the plan bound as ?1 and the server row s.
-#define COVERED_BY_PLAN \
-    "(s.all_plans OR EXISTS (SELECT 1 FROM server_plans p " \
+#define COVERED_BY_PLAN                                                                                                \
+    "(s.all_plans OR EXISTS (SELECT 1 FROM server_plans p "                                                            \
     "WHERE p.server_id = s.id AND p.plan_name = ?1))"
 
 // Names the client's readers look for; a value holding one would be taken
 // for that member.
 const char *const member_names[] = {
-    "error_code", "expiry_date", "plan_name",  "plan_key",  "valid_servers",
+    "error_code",     "expiry_date", "plan_name",    "plan_key",   "valid_servers",
     "server_address", "server_name", "country_code", "is_enabled", "user_name",
 };
 
@@ -208,9 +208,7 @@ bool find_server(sqlite3 *db, const std::string &address, long long *id, std::st
 
 }  // namespace
 
-std::string account_store_check_email(const std::string &email) {
-    return check_text("e-mail address", email, 1, 254);
-}
+std::string account_store_check_email(const std::string &email) { return check_text("e-mail address", email, 1, 254); }
 
 std::string account_store_check_country_code(const std::string &code, bool for_server) {
     if (code.size() != 2 || !g_ascii_islower(code[0]) || !g_ascii_islower(code[1])) {
@@ -246,8 +244,7 @@ bool account_store_parse_date(const std::string &text, std::chrono::sys_days *da
         }
     }
     if (text.size() != 10 || text[4] != '-' || text[7] != '-' ||
-        std::sscanf(text.c_str(), "%4d-%2u-%2u%n", &year, &month, &day_of_month, &consumed) != 3 ||
-        consumed != 10) {
+        std::sscanf(text.c_str(), "%4d-%2u-%2u%n", &year, &month, &day_of_month, &consumed) != 3 || consumed != 10) {
         return false;
     }
     const std::chrono::year_month_day date{std::chrono::year(year), std::chrono::month(month),
@@ -259,8 +256,7 @@ bool account_store_parse_date(const std::string &text, std::chrono::sys_days *da
     return true;
 }
 
-bool account_store_canonical_prefix(const std::string &prefix, std::string *canonical,
-                                    std::string *error) {
+bool account_store_canonical_prefix(const std::string &prefix, std::string *canonical, std::string *error) {
     g_autoptr(GError) mask_error = nullptr;
     g_autoptr(GInetAddressMask) mask = g_inet_address_mask_new_from_string(prefix.c_str(), &mask_error);
     if (mask == nullptr) {
@@ -271,8 +267,8 @@ bool account_store_canonical_prefix(const std::string &prefix, std::string *cano
     return true;
 }
 
-std::string account_store_geo_country(const std::vector<account_geo_prefix> &prefixes,
-                                      const std::string &ip, const std::string &fallback) {
+std::string account_store_geo_country(const std::vector<account_geo_prefix> &prefixes, const std::string &ip,
+                                      const std::string &fallback) {
     g_autoptr(GInetAddress) address = g_inet_address_new_from_string(ip.c_str());
     if (address == nullptr) {
         return fallback;
@@ -293,8 +289,7 @@ std::string account_store_geo_country(const std::vector<account_geo_prefix> &pre
     return best;
 }
 
-std::unique_ptr<AccountStore> AccountStore::open(const std::string &path, bool create,
-                                                 std::string *error) {
+std::unique_ptr<AccountStore> AccountStore::open(const std::string &path, bool create, std::string *error) {
     sqlite3 *db = nullptr;
     const int flags = SQLITE_OPEN_READWRITE | (create ? SQLITE_OPEN_CREATE : 0);
     if (sqlite3_open_v2(path.c_str(), &db, flags, nullptr) != SQLITE_OK) {
@@ -330,12 +325,10 @@ std::unique_ptr<AccountStore> AccountStore::open(const std::string &path, bool c
 
 AccountStore::~AccountStore() { sqlite3_close(db_); }
 
-bool AccountStore::put_account(const std::string &email, const std::string &password,
-                               const std::string &plan_name, const std::string &plan_key,
-                               std::chrono::sys_days expiry, std::string *error) {
+bool AccountStore::put_account(const std::string &email, const std::string &password, const std::string &plan_name,
+                               const std::string &plan_key, std::chrono::sys_days expiry, std::string *error) {
     std::string problem = account_store_check_email(email);
-    if (problem.empty() && (password.empty() || password.size() > 256 ||
-                            password.find('\0') != std::string::npos ||
+    if (problem.empty() && (password.empty() || password.size() > 256 || password.find('\0') != std::string::npos ||
                             !g_utf8_validate(password.data(), static_cast<gssize>(password.size()), nullptr))) {
         problem = "password must be 1 to 256 bytes of UTF-8";
     }
@@ -352,11 +345,12 @@ bool AccountStore::put_account(const std::string &email, const std::string &pass
     if (!hash) {
         return fail(error, "cannot hash the password");
     }
-    statement_ptr insert = prepare(db_,
-        "INSERT INTO accounts (email, nt_hash, plan_name, plan_key, expiry_date) "
-        "VALUES (?1, ?2, ?3, ?4, ?5) ON CONFLICT (email) DO UPDATE SET "
-        "email = excluded.email, nt_hash = excluded.nt_hash, plan_name = excluded.plan_name, "
-        "plan_key = excluded.plan_key, expiry_date = excluded.expiry_date");
+    statement_ptr insert =
+        prepare(db_,
+                "INSERT INTO accounts (email, nt_hash, plan_name, plan_key, expiry_date) "
+                "VALUES (?1, ?2, ?3, ?4, ?5) ON CONFLICT (email) DO UPDATE SET "
+                "email = excluded.email, nt_hash = excluded.nt_hash, plan_name = excluded.plan_name, "
+                "plan_key = excluded.plan_key, expiry_date = excluded.expiry_date");
     if (!insert) {
         return fail_sqlite(db_, error);
     }
@@ -402,14 +396,15 @@ bool AccountStore::put_server(const account_new_server &server, std::string *err
             return fail_sqlite(db_, error);
         }
         if (sqlite3_column_int(count.get(), 0) >= ACCOUNT_STORE_MAX_SERVERS) {
-            return fail(error, "the client cannot list more than " +
-                                   std::to_string(ACCOUNT_STORE_MAX_SERVERS) + " servers");
+            return fail(error,
+                        "the client cannot list more than " + std::to_string(ACCOUNT_STORE_MAX_SERVERS) + " servers");
         }
     }
-    statement_ptr upsert = prepare(db_,
-        "INSERT INTO servers (address, name, country_code, all_plans) VALUES (?1, ?2, ?3, ?4) "
-        "ON CONFLICT (address) DO UPDATE SET name = excluded.name, "
-        "country_code = excluded.country_code, all_plans = excluded.all_plans");
+    statement_ptr upsert =
+        prepare(db_,
+                "INSERT INTO servers (address, name, country_code, all_plans) VALUES (?1, ?2, ?3, ?4) "
+                "ON CONFLICT (address) DO UPDATE SET name = excluded.name, "
+                "country_code = excluded.country_code, all_plans = excluded.all_plans");
     if (!upsert) {
         return fail_sqlite(db_, error);
     }
@@ -430,8 +425,8 @@ bool AccountStore::put_server(const account_new_server &server, std::string *err
     }
     if (!server.all_plans) {
         for (const std::string &plan : server.plans) {
-            statement_ptr insert = prepare(db_,
-                "INSERT OR IGNORE INTO server_plans (server_id, plan_name) VALUES (?1, ?2)");
+            statement_ptr insert =
+                prepare(db_, "INSERT OR IGNORE INTO server_plans (server_id, plan_name) VALUES (?1, ?2)");
             if (!insert) {
                 return fail_sqlite(db_, error);
             }
@@ -481,12 +476,12 @@ bool AccountStore::add_port(const std::string &address, int port, std::string *e
     listed.push_back(port);
     if (account_documents_ports(listed).size() > ACCOUNT_DOCUMENTS_MAX_PORTS_DOCUMENT) {
         return fail(error, "too many ports for one server: the client reads at most " +
-                               std::to_string(ACCOUNT_DOCUMENTS_MAX_PORTS_DOCUMENT) +
-                               " bytes of port list");
+                               std::to_string(ACCOUNT_DOCUMENTS_MAX_PORTS_DOCUMENT) + " bytes of port list");
     }
-    statement_ptr insert = prepare(db_,
-        "INSERT INTO ports (server_id, position, port) "
-        "VALUES (?1, (SELECT COALESCE(MAX(position), 0) + 1 FROM ports WHERE server_id = ?1), ?2)");
+    statement_ptr insert =
+        prepare(db_,
+                "INSERT INTO ports (server_id, position, port) "
+                "VALUES (?1, (SELECT COALESCE(MAX(position), 0) + 1 FROM ports WHERE server_id = ?1), ?2)");
     if (!insert) {
         return fail_sqlite(db_, error);
     }
@@ -498,8 +493,7 @@ bool AccountStore::add_port(const std::string &address, int port, std::string *e
     return transaction.commit() || fail_sqlite(db_, error);
 }
 
-bool AccountStore::put_geo_prefix(const std::string &prefix, const std::string &country_code,
-                                  std::string *error) {
+bool AccountStore::put_geo_prefix(const std::string &prefix, const std::string &country_code, std::string *error) {
     const std::string problem = account_store_check_country_code(country_code, false);
     if (!problem.empty()) {
         return fail(error, problem);
@@ -509,8 +503,8 @@ bool AccountStore::put_geo_prefix(const std::string &prefix, const std::string &
         return false;
     }
     statement_ptr upsert = prepare(db_,
-        "INSERT INTO geo_prefixes (prefix, country_code) VALUES (?1, ?2) "
-        "ON CONFLICT (prefix) DO UPDATE SET country_code = excluded.country_code");
+                                   "INSERT INTO geo_prefixes (prefix, country_code) VALUES (?1, ?2) "
+                                   "ON CONFLICT (prefix) DO UPDATE SET country_code = excluded.country_code");
     if (!upsert) {
         return fail_sqlite(db_, error);
     }
@@ -521,8 +515,8 @@ bool AccountStore::put_geo_prefix(const std::string &prefix, const std::string &
 
 account_store_verdict AccountStore::check(const std::string &email, const std::string &nt_hash,
                                           std::chrono::sys_days today, account_record *account) {
-    statement_ptr select = prepare(db_,
-        "SELECT email, nt_hash, plan_name, plan_key, expiry_date FROM accounts WHERE email = ?1");
+    statement_ptr select =
+        prepare(db_, "SELECT email, nt_hash, plan_name, plan_key, expiry_date FROM accounts WHERE email = ?1");
     if (!select) {
         return ACCOUNT_STORE_STORAGE_FAILED;
     }
@@ -571,9 +565,8 @@ account_store_verdict AccountStore::check(const std::string &email, const std::s
 
 bool AccountStore::server_list(const std::string &plan_name, std::vector<account_server_entry> *servers) {
     servers->clear();
-    statement_ptr select = prepare(db_,
-        "SELECT s.id, s.address, s.name, s.country_code, " COVERED_BY_PLAN
-        " FROM servers s ORDER BY s.id");
+    statement_ptr select = prepare(db_, "SELECT s.id, s.address, s.name, s.country_code, " COVERED_BY_PLAN
+                                        " FROM servers s ORDER BY s.id");
     if (!select) {
         return false;
     }
@@ -594,8 +587,8 @@ bool AccountStore::server_list(const std::string &plan_name, std::vector<account
 bool AccountStore::ports(const std::string &address, const std::string &plan_name, std::vector<int> *ports) {
     ports->clear();
     statement_ptr select = prepare(db_,
-        "SELECT o.port FROM ports o JOIN servers s ON s.id = o.server_id "
-        "WHERE s.address = ?2 AND " COVERED_BY_PLAN " ORDER BY o.position");
+                                   "SELECT o.port FROM ports o JOIN servers s ON s.id = o.server_id "
+                                   "WHERE s.address = ?2 AND " COVERED_BY_PLAN " ORDER BY o.position");
     if (!select) {
         return false;
     }

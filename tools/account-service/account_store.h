@@ -33,7 +33,7 @@ struct account_record {
     std::string plan_key;
     std::string expiry_date;  // YYYY-MM-DD, UTC; the plan is valid through this day
     int expiry_date_in_days = 0;
-    bool all_servers = false;                 // the plan covers every server
+    bool all_servers = false;                   // the plan covers every server
     std::vector<std::string> server_addresses;  // covered servers when not all
 };
 
@@ -65,8 +65,7 @@ class AccountStore {
     // Opens an existing database, or creates the file and its schema when
     // create is set. Returns nullptr with *error set when the file cannot be
     // opened or is not an account database.
-    static std::unique_ptr<AccountStore> open(const std::string &path, bool create,
-                                              std::string *error);
+    static std::unique_ptr<AccountStore> open(const std::string &path, bool create, std::string *error);
     ~AccountStore();
     AccountStore(const AccountStore &) = delete;
     AccountStore &operator=(const AccountStore &) = delete;
@@ -74,9 +73,8 @@ class AccountStore {
     // Adds the account, or replaces the one with the same e-mail address
     // (compared without regard to ASCII case). The password is stored only as
     // its NT hash.
-    bool put_account(const std::string &email, const std::string &password,
-                     const std::string &plan_name, const std::string &plan_key,
-                     std::chrono::sys_days expiry, std::string *error);
+    bool put_account(const std::string &email, const std::string &password, const std::string &plan_name,
+                     const std::string &plan_key, std::chrono::sys_days expiry, std::string *error);
     // Adds the server, or replaces name, country and plans of the one with
     // the same address; its ports stay.
     bool put_server(const account_new_server &server, std::string *error);
@@ -85,13 +83,12 @@ class AccountStore {
     bool add_port(const std::string &address, int port, std::string *error);
     // Adds or replaces the country of an address prefix (CIDR or a bare
     // address).
-    bool put_geo_prefix(const std::string &prefix, const std::string &country_code,
-                        std::string *error);
+    bool put_geo_prefix(const std::string &prefix, const std::string &country_code, std::string *error);
 
     // Checks e-mail and password hash (32 hexadecimal digits, any case) as of
     // today; fills *account on ACCOUNT_STORE_OK.
-    account_store_verdict check(const std::string &email, const std::string &nt_hash,
-                                std::chrono::sys_days today, account_record *account);
+    account_store_verdict check(const std::string &email, const std::string &nt_hash, std::chrono::sys_days today,
+                                account_record *account);
     // Every server in list order, enabled where plan_name covers it.
     bool server_list(const std::string &plan_name, std::vector<account_server_entry> *servers);
     // Ports of the server in list order; none when the address is unknown or
@@ -116,10 +113,9 @@ bool account_store_parse_date(const std::string &text, std::chrono::sys_days *da
 
 // Canonical CIDR text of an address prefix ("198.18.0.0/15", or a bare
 // address); false with *error when it is none.
-bool account_store_canonical_prefix(const std::string &prefix, std::string *canonical,
-                                    std::string *error);
+bool account_store_canonical_prefix(const std::string &prefix, std::string *canonical, std::string *error);
 
 // Country of ip (textual IPv4 or IPv6 address) by the longest matching
 // prefix; earlier entries win ties. fallback when nothing matches.
-std::string account_store_geo_country(const std::vector<account_geo_prefix> &prefixes,
-                                      const std::string &ip, const std::string &fallback);
+std::string account_store_geo_country(const std::vector<account_geo_prefix> &prefixes, const std::string &ip,
+                                      const std::string &fallback);

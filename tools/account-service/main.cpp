@@ -58,9 +58,8 @@ void complain(const std::string &text) { std::fprintf(stderr, "veltra-account-se
 
 // "--name value" or "--name=value"; only the names in known are accepted,
 // each once unless it is listed in repeatable.
-bool parse_arguments(int argc, char **argv, const std::set<std::string> &known,
-                     const std::set<std::string> &required, const std::set<std::string> &repeatable,
-                     arguments *out) {
+bool parse_arguments(int argc, char **argv, const std::set<std::string> &known, const std::set<std::string> &required,
+                     const std::set<std::string> &repeatable, arguments *out) {
     for (int i = 2; i < argc; ++i) {
         std::string word = argv[i];
         if (word.rfind("--", 0) != 0) {
@@ -161,8 +160,8 @@ int command_add_account(const arguments &args) {
         return exit_failed;
     }
     std::string error;
-    const bool ok = store->put_account(args.get("email"), args.get("password"), args.get("plan"),
-                                       args.get("plan-key"), expiry, &error);
+    const bool ok = store->put_account(args.get("email"), args.get("password"), args.get("plan"), args.get("plan-key"),
+                                       expiry, &error);
     return finish(ok, error);
 }
 
@@ -389,17 +388,24 @@ struct command {
 int main(int argc, char **argv) {
     const command commands[] = {
         {"init", command_init, {"db"}, {"db"}, {}},
-        {"add-account", command_add_account,
+        {"add-account",
+         command_add_account,
          {"db", "email", "password", "plan", "plan-key", "expires-in-days", "expires"},
-         {"db", "email", "password", "plan"}, {}},
-        {"add-server", command_add_server, {"db", "address", "name", "country", "plans"},
-         {"db", "address", "name", "country"}, {}},
+         {"db", "email", "password", "plan"},
+         {}},
+        {"add-server",
+         command_add_server,
+         {"db", "address", "name", "country", "plans"},
+         {"db", "address", "name", "country"},
+         {}},
         {"add-port", command_add_port, {"db", "address", "port"}, {"db", "address", "port"}, {}},
         {"add-geo", command_add_geo, {"db", "prefix", "country"}, {"db", "prefix", "country"}, {}},
         {"seed-demo", command_seed_demo, {"db"}, {"db"}, {}},
-        {"serve", command_serve,
+        {"serve",
+         command_serve,
          {"db", "cert", "key", "listen", "port", "port-file", "geo", "geo-default"},
-         {"db", "cert", "key"}, {"geo"}},
+         {"db", "cert", "key"},
+         {"geo"}},
         {"verify", command_verify, {"db"}, {"db"}, {}},
         {"hash-password", command_hash_password, {}, {}, {}},
     };

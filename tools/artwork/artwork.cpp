@@ -35,23 +35,23 @@
 namespace {
 
 constexpr double kPi = std::numbers::pi;
-constexpr const char* kFontFamily = "DejaVu Sans";
-constexpr const char* kCondensedFamily = "DejaVu Sans Condensed";
+constexpr const char *kFontFamily = "DejaVu Sans";
+constexpr const char *kCondensedFamily = "DejaVu Sans Condensed";
 
 // ---------------------------------------------------------------------------------------------------------------
 // RAII for the C objects.
 
 struct SurfaceDeleter {
-    void operator()(cairo_surface_t* s) const { cairo_surface_destroy(s); }
+    void operator()(cairo_surface_t *s) const { cairo_surface_destroy(s); }
 };
 struct ContextDeleter {
-    void operator()(cairo_t* cr) const { cairo_destroy(cr); }
+    void operator()(cairo_t *cr) const { cairo_destroy(cr); }
 };
 struct PatternDeleter {
-    void operator()(cairo_pattern_t* p) const { cairo_pattern_destroy(p); }
+    void operator()(cairo_pattern_t *p) const { cairo_pattern_destroy(p); }
 };
 struct FontOptionsDeleter {
-    void operator()(cairo_font_options_t* o) const { cairo_font_options_destroy(o); }
+    void operator()(cairo_font_options_t *o) const { cairo_font_options_destroy(o); }
 };
 struct GObjectDeleter {
     void operator()(gpointer o) const { g_object_unref(o); }
@@ -108,9 +108,9 @@ Rgb desaturate(Rgb c, double keep) {
     return mix(Rgb{grey, grey, grey}, c, keep);
 }
 
-void set_colour(cairo_t* cr, Rgb c, double alpha = 1.0) { cairo_set_source_rgba(cr, c.r, c.g, c.b, alpha); }
+void set_colour(cairo_t *cr, Rgb c, double alpha = 1.0) { cairo_set_source_rgba(cr, c.r, c.g, c.b, alpha); }
 
-void set_vertical_gradient(cairo_t* cr, double y0, double y1, Rgb top, Rgb bottom, double alpha = 1.0) {
+void set_vertical_gradient(cairo_t *cr, double y0, double y1, Rgb top, Rgb bottom, double alpha = 1.0) {
     PatternPtr p{cairo_pattern_create_linear(0, y0, 0, y1)};
     cairo_pattern_add_color_stop_rgba(p.get(), 0, top.r, top.g, top.b, alpha);
     cairo_pattern_add_color_stop_rgba(p.get(), 1, bottom.r, bottom.g, bottom.b, alpha);
@@ -118,7 +118,7 @@ void set_vertical_gradient(cairo_t* cr, double y0, double y1, Rgb top, Rgb botto
 }
 
 // A white sheen fading out downwards: the highlight that keeps flat fills from looking like a wireframe.
-void set_sheen(cairo_t* cr, double y0, double y1, double strength) {
+void set_sheen(cairo_t *cr, double y0, double y1, double strength) {
     PatternPtr p{cairo_pattern_create_linear(0, y0, 0, y1)};
     cairo_pattern_add_color_stop_rgba(p.get(), 0, 1, 1, 1, strength);
     cairo_pattern_add_color_stop_rgba(p.get(), 1, 1, 1, 1, 0);
@@ -128,7 +128,7 @@ void set_sheen(cairo_t* cr, double y0, double y1, double strength) {
 // ---------------------------------------------------------------------------------------------------------------
 // Shapes.
 
-void rounded_rect(cairo_t* cr, double x, double y, double w, double h, double r) {
+void rounded_rect(cairo_t *cr, double x, double y, double w, double h, double r) {
     r = std::min({r, w / 2, h / 2});
     cairo_new_sub_path(cr);
     cairo_arc(cr, x + w - r, y + r, r, -kPi / 2, 0);
@@ -138,7 +138,7 @@ void rounded_rect(cairo_t* cr, double x, double y, double w, double h, double r)
     cairo_close_path(cr);
 }
 
-void star_path(cairo_t* cr, double cx, double cy, double outer, double inner) {
+void star_path(cairo_t *cr, double cx, double cy, double outer, double inner) {
     constexpr int kPoints = 5;
     cairo_new_sub_path(cr);
     for (int i = 0; i < 2 * kPoints; ++i) {
@@ -150,7 +150,7 @@ void star_path(cairo_t* cr, double cx, double cy, double outer, double inner) {
 }
 
 // The shield of the logo, in a w x h box: a peak at the top, straight flanks, and a point at the bottom.
-void shield_path(cairo_t* cr, double x, double y, double w, double h) {
+void shield_path(cairo_t *cr, double x, double y, double w, double h) {
     auto px = [&](double u) { return x + u * w; };
     auto py = [&](double v) { return y + v * h; };
     cairo_new_sub_path(cr);
@@ -173,7 +173,7 @@ struct ShieldStyle {
     double mark_width;
 };
 
-void draw_shield(cairo_t* cr, double x, double y, double w, double h, const ShieldStyle& style) {
+void draw_shield(cairo_t *cr, double x, double y, double w, double h, const ShieldStyle &style) {
     shield_path(cr, x, y, w, h);
     set_vertical_gradient(cr, y, y + h, style.top, style.bottom);
     cairo_fill_preserve(cr);
@@ -207,7 +207,7 @@ void draw_shield(cairo_t* cr, double x, double y, double w, double h, const Shie
 // ---------------------------------------------------------------------------------------------------------------
 // Text. The toy API is enough for single words; DejaVu is what the build machines are guaranteed to have.
 
-void select_font(cairo_t* cr, double size, const char* family = kFontFamily) {
+void select_font(cairo_t *cr, double size, const char *family = kFontFamily) {
     cairo_select_font_face(cr, family, CAIRO_FONT_SLANT_NORMAL, CAIRO_FONT_WEIGHT_BOLD);
     cairo_set_font_size(cr, size);
     // Hinted outlines keep small labels crisp; the options are fixed here so the output does not depend on the
@@ -219,7 +219,7 @@ void select_font(cairo_t* cr, double size, const char* family = kFontFamily) {
     cairo_set_font_options(cr, options.get());
 }
 
-double text_advance(cairo_t* cr, const char* text, double size, const char* family = kFontFamily) {
+double text_advance(cairo_t *cr, const char *text, double size, const char *family = kFontFamily) {
     select_font(cr, size, family);
     cairo_text_extents_t ext;
     cairo_text_extents(cr, text, &ext);
@@ -227,7 +227,7 @@ double text_advance(cairo_t* cr, const char* text, double size, const char* fami
 }
 
 // Labels get the largest size up to `size` that fits, so a longer word shrinks instead of spilling.
-double fit_font_size(cairo_t* cr, const char* text, double size, double max_width, const char* family = kFontFamily) {
+double fit_font_size(cairo_t *cr, const char *text, double size, double max_width, const char *family = kFontFamily) {
     constexpr double kMinSize = 7.0;
     constexpr double kStep = 0.25;
     while (size > kMinSize && text_advance(cr, text, size, family) > max_width) {
@@ -237,7 +237,7 @@ double fit_font_size(cairo_t* cr, const char* text, double size, double max_widt
 }
 
 // Baseline that puts capital letters' middle on cy, whatever descenders the word has, snapped to a pixel row.
-double centred_baseline(cairo_t* cr, double cy, double size) {
+double centred_baseline(cairo_t *cr, double cy, double size) {
     select_font(cr, size);
     cairo_text_extents_t cap;
     cairo_text_extents(cr, "H", &cap);
@@ -245,15 +245,15 @@ double centred_baseline(cairo_t* cr, double cy, double size) {
 }
 
 struct Label {
-    const char* text;
+    const char *text;
     double size;
     Rgb colour;
     double alpha = 1.0;
     double shadow = 0.35;  // opacity of the one-pixel drop shadow; 0 for none
-    const char* family = kFontFamily;
+    const char *family = kFontFamily;
 };
 
-void show_text_at(cairo_t* cr, const Label& label, double x, double baseline) {
+void show_text_at(cairo_t *cr, const Label &label, double x, double baseline) {
     select_font(cr, label.size, label.family);
     x = std::round(x);
     if (label.shadow > 0) {
@@ -267,7 +267,7 @@ void show_text_at(cairo_t* cr, const Label& label, double x, double baseline) {
     cairo_new_path(cr);
 }
 
-void show_text_centred(cairo_t* cr, const Label& label, double cx, double cy) {
+void show_text_centred(cairo_t *cr, const Label &label, double cx, double cy) {
     select_font(cr, label.size, label.family);
     cairo_text_extents_t ext;
     cairo_text_extents(cr, label.text, &ext);
@@ -277,7 +277,7 @@ void show_text_centred(cairo_t* cr, const Label& label, double cx, double cy) {
 // ---------------------------------------------------------------------------------------------------------------
 // Small line icons for the bottom bars, all drawn in one colour around a centre point.
 
-void draw_gear(cairo_t* cr, double cx, double cy, double outer, Rgb colour) {
+void draw_gear(cairo_t *cr, double cx, double cy, double outer, Rgb colour) {
     constexpr int kTeeth = 8;
     constexpr double kToothHalf = 0.16;  // of one tooth period, at the tip
     constexpr double kRootHalf = 0.30;   // of one tooth period, at the root
@@ -299,7 +299,7 @@ void draw_gear(cairo_t* cr, double cx, double cy, double outer, Rgb colour) {
     cairo_set_fill_rule(cr, CAIRO_FILL_RULE_WINDING);
 }
 
-void draw_antenna(cairo_t* cr, double cx, double cy, Rgb colour) {
+void draw_antenna(cairo_t *cr, double cx, double cy, Rgb colour) {
     set_colour(cr, colour);
     cairo_set_line_cap(cr, CAIRO_LINE_CAP_ROUND);
     cairo_set_line_width(cr, 1.7);
@@ -317,7 +317,7 @@ void draw_antenna(cairo_t* cr, double cx, double cy, Rgb colour) {
     }
 }
 
-void draw_person(cairo_t* cr, double cx, double cy, Rgb colour) {
+void draw_person(cairo_t *cr, double cx, double cy, Rgb colour) {
     set_vertical_gradient(cr, cy - 8, cy + 8, colour, darker(colour, 0.2));
     cairo_arc(cr, cx, cy - 4, 3.6, 0, 2 * kPi);
     cairo_fill(cr);
@@ -328,7 +328,7 @@ void draw_person(cairo_t* cr, double cx, double cy, Rgb colour) {
 }
 
 // A small white bird of our own, perched and facing right: tilted body, round head, beak, dropped tail and legs.
-void draw_bird(cairo_t* cr, double cx, double cy) {
+void draw_bird(cairo_t *cr, double cx, double cy) {
     set_colour(cr, kWhite);
     cairo_save(cr);
     cairo_translate(cr, cx - 0.5, cy + 1.2);
@@ -376,7 +376,7 @@ struct ButtonLook {
     double sheen;
 };
 
-void draw_button_body(cairo_t* cr, double w, double h, const ButtonLook& look) {
+void draw_button_body(cairo_t *cr, double w, double h, const ButtonLook &look) {
     rounded_rect(cr, 0.5, 0.5, w - 1, h - 1, look.radius);
     set_vertical_gradient(cr, 0, h, look.top, look.bottom);
     cairo_fill_preserve(cr);
@@ -400,7 +400,7 @@ ButtonLook green_button(Rgb base, double radius) {
     return {lighter(base, 0.18), darker(base, 0.22), darker(base, 0.5), radius, 0.30};
 }
 
-void draw_dialog_button(cairo_t* cr, int w, int h, Rgb base, const char* text, bool check) {
+void draw_dialog_button(cairo_t *cr, int w, int h, Rgb base, const char *text, bool check) {
     draw_button_body(cr, w, h, green_button(base, 6));
     constexpr double kLabelSize = 14;
     const double size = fit_font_size(cr, text, kLabelSize, w - (check ? 26 : 12));
@@ -431,7 +431,7 @@ void draw_dialog_button(cairo_t* cr, int w, int h, Rgb base, const char* text, b
 
 enum class LoginState { Normal, Disabled, Focused };
 
-void draw_login_button(cairo_t* cr, int w, int h, LoginState state) {
+void draw_login_button(cairo_t *cr, int w, int h, LoginState state) {
     constexpr double kRadius = 8;
     constexpr double kLabelSize = 16;
     switch (state) {
@@ -458,7 +458,7 @@ void draw_login_button(cairo_t* cr, int w, int h, LoginState state) {
     }
 }
 
-void draw_text_field(cairo_t* cr, int w, int h, Rgb fill, Rgb edge) {
+void draw_text_field(cairo_t *cr, int w, int h, Rgb fill, Rgb edge) {
     constexpr double kRadius = 5;
     rounded_rect(cr, 0.5, 0.5, w - 1, h - 1, kRadius);
     set_colour(cr, fill);
@@ -478,7 +478,7 @@ void draw_text_field(cairo_t* cr, int w, int h, Rgb fill, Rgb edge) {
     cairo_restore(cr);
 }
 
-void draw_caret(cairo_t* cr, int w, int h) {
+void draw_caret(cairo_t *cr, int w, int h) {
     set_colour(cr, kLightGrey);
     const double mid = w / 2.0;
     cairo_rectangle(cr, mid - 1, 1, 2, h - 2);  // stem, two pixels so it stays visible on black
@@ -489,7 +489,7 @@ void draw_caret(cairo_t* cr, int w, int h) {
 
 constexpr double kDiscDesign = 118;  // the connect disc is drawn in these units and scaled to any size
 
-void draw_connect_disc(cairo_t* cr, double size, Rgb fill) {
+void draw_connect_disc(cairo_t *cr, double size, Rgb fill) {
     cairo_save(cr);
     cairo_scale(cr, size / kDiscDesign, size / kDiscDesign);
     constexpr double c = kDiscDesign / 2;
@@ -560,12 +560,12 @@ constexpr double kSocialSize = 22;
 constexpr std::array<double, 2> kSeparators = {126.5, 300.5};
 
 // Puts an icon and a word side by side, centred inside [x0, x1], shrinking the word if it does not fit.
-void draw_bar_item(cairo_t* cr, double x0, double x1, double icon_w, const char* text,
-                   const std::function<void(double cx)>& icon) {
+void draw_bar_item(cairo_t *cr, double x0, double x1, double icon_w, const char *text,
+                   const std::function<void(double cx)> &icon) {
     constexpr double kGap = 5, kLabelSize = 12, kSmallest = 11.5;
     const double room = (x1 - x0) - icon_w - kGap;
     // A long word goes condensed before it goes small, so both bars keep labels of one height.
-    const char* family = kFontFamily;
+    const char *family = kFontFamily;
     double size = fit_font_size(cr, text, kLabelSize, room, family);
     if (size < kSmallest) {
         family = kCondensedFamily;
@@ -578,7 +578,7 @@ void draw_bar_item(cairo_t* cr, double x0, double x1, double icon_w, const char*
                  centred_baseline(cr, kBarIconY, size));
 }
 
-void draw_social_tile(cairo_t* cr, double cx, Rgb colour, const std::function<void()>& glyph) {
+void draw_social_tile(cairo_t *cr, double cx, Rgb colour, const std::function<void()> &glyph) {
     const double x = std::round(cx - kSocialSize / 2), y = std::round(kBarIconY - kSocialSize / 2);
     rounded_rect(cr, x + 0.5, y + 0.5, kSocialSize - 1, kSocialSize - 1, 4);
     set_vertical_gradient(cr, y, y + kSocialSize, lighter(colour, 0.15), darker(colour, 0.15));
@@ -592,7 +592,7 @@ void draw_social_tile(cairo_t* cr, double cx, Rgb colour, const std::function<vo
     glyph();
 }
 
-void draw_bottom_bar(cairo_t* cr, int w, int h, LeftItem left) {
+void draw_bottom_bar(cairo_t *cr, int w, int h, LeftItem left) {
     set_vertical_gradient(cr, 0, h, rgb(34, 36, 35), kBlack);
     cairo_paint(cr);
     {
@@ -635,7 +635,7 @@ void draw_bottom_bar(cairo_t* cr, int w, int h, LeftItem left) {
     draw_bar_item(cr, 331, 416, 14, "Log out", [&](double cx) { draw_person(cr, cx, kBarIconY, kLightGrey); });
 }
 
-void draw_top_bar(cairo_t* cr, int w, int h) {
+void draw_top_bar(cairo_t *cr, int w, int h) {
     {
         PatternPtr p{cairo_pattern_create_linear(0, 0, 0, h)};
         const Rgb top = lighter(kBarGreen, 0.12), bottom = darker(kBarGreen, 0.16);
@@ -676,7 +676,7 @@ void draw_top_bar(cairo_t* cr, int w, int h) {
 
 enum class WindowGlyph { Close, Minimise };
 
-void draw_window_button(cairo_t* cr, int w, int h, WindowGlyph glyph) {
+void draw_window_button(cairo_t *cr, int w, int h, WindowGlyph glyph) {
     set_vertical_gradient(cr, 0, h, lighter(kWindowGreen, 0.08), darker(kWindowGreen, 0.08));
     cairo_paint(cr);
     cairo_rectangle(cr, 0, 0, w, 1);
@@ -702,7 +702,7 @@ void draw_window_button(cairo_t* cr, int w, int h, WindowGlyph glyph) {
 
 constexpr double kRowRadius = 6;
 
-void draw_server_row(cairo_t* cr, int w, int h) {
+void draw_server_row(cairo_t *cr, int w, int h) {
     set_colour(cr, kWindowGreen);
     cairo_paint(cr);
     rounded_rect(cr, 0.5, 0.5, w - 1, h - 1, kRowRadius);
@@ -717,7 +717,7 @@ void draw_server_row(cairo_t* cr, int w, int h) {
     cairo_stroke(cr);
 }
 
-void draw_upgrade_overlay(cairo_t* cr, int w, int h) {
+void draw_upgrade_overlay(cairo_t *cr, int w, int h) {
     rounded_rect(cr, 0, 0, w, h, kRowRadius);
     cairo_set_source_rgba(cr, 0, 0, 0, 0.50);
     cairo_fill(cr);
@@ -738,7 +738,7 @@ void draw_upgrade_overlay(cairo_t* cr, int w, int h) {
     show_text_centred(cr, {"UPGRADE", kTagSize, rgb(74, 38, 0), 1.0, 0.0}, x + tag_w / 2, y + kTagH / 2.0);
 }
 
-void draw_public_ip_box(cairo_t* cr, int w, int h) {
+void draw_public_ip_box(cairo_t *cr, int w, int h) {
     constexpr double kEdge = 1.5;
     rounded_rect(cr, kEdge / 2, kEdge / 2, w - kEdge, h - kEdge, kRowRadius);
     set_colour(cr, kWindowGreen);
@@ -759,7 +759,7 @@ void draw_public_ip_box(cairo_t* cr, int w, int h) {
 
 constexpr double kStarOuter = 9.4, kStarInner = 3.8;
 
-void draw_star(cairo_t* cr, int w, int h, bool filled) {
+void draw_star(cairo_t *cr, int w, int h, bool filled) {
     const double cx = w / 2.0, cy = h / 2.0 + 0.6;
     star_path(cr, cx, cy, kStarOuter, kStarInner);
     cairo_set_line_join(cr, CAIRO_LINE_JOIN_ROUND);
@@ -775,7 +775,7 @@ void draw_star(cairo_t* cr, int w, int h, bool filled) {
     cairo_stroke(cr);
 }
 
-void draw_no_sign(cairo_t* cr, int w, int h) {
+void draw_no_sign(cairo_t *cr, int w, int h) {
     set_colour(cr, kWhite);
     cairo_paint(cr);
     const double cx = w / 2.0, cy = h / 2.0, r = std::min(w, h) / 2.0 - 4;
@@ -799,7 +799,7 @@ void draw_no_sign(cairo_t* cr, int w, int h) {
     cairo_stroke(cr);
 }
 
-void draw_switch(cairo_t* cr, int w, int h, bool on) {
+void draw_switch(cairo_t *cr, int w, int h, bool on) {
     const double r = h / 2.0;
     rounded_rect(cr, 0.5, 0.5, w - 1, h - 1, r - 0.5);
     set_vertical_gradient(cr, 0, h, rgb(6, 7, 7), kNearBlack);
@@ -830,7 +830,7 @@ void draw_switch(cairo_t* cr, int w, int h, bool on) {
 
 constexpr double kIconDesign = 256;
 
-void draw_app_icon(cairo_t* cr, int size) {
+void draw_app_icon(cairo_t *cr, int size) {
     const double px = kIconDesign / size;  // one output pixel in design units
     cairo_scale(cr, 1 / px, 1 / px);
     constexpr double x = 30, y = 14, w = 196, h = 228;
@@ -867,7 +867,7 @@ struct Probe {
 Probe transparent(int x, int y) { return {x, y, {0, 0, 0, 0}, 0}; }
 Probe colour_at(int x, int y, int r, int g, int b, int tol = 24) { return {x, y, {r, g, b, 255}, tol}; }
 
-using DrawFn = std::function<void(cairo_t*, int w, int h)>;
+using DrawFn = std::function<void(cairo_t *, int w, int h)>;
 
 struct Picture {
     Root root;
@@ -892,28 +892,28 @@ std::vector<Picture> pictures() {
     constexpr auto PNG = Format::Png;
 
     add(B, "Common/Dialogs/btn_ok.png", 68, 37, RGBA, PNG,
-        [](cairo_t* cr, int w, int h) { draw_dialog_button(cr, w, h, kButtonGreen, "OK", true); },
+        [](cairo_t *cr, int w, int h) { draw_dialog_button(cr, w, h, kButtonGreen, "OK", true); },
         {transparent(0, 0), transparent(67, 36), colour_at(6, 26, 40, 150, 72, 30)});
     add(B, "Common/Dialogs/btn_cancel.png", 68, 37, RGBA, PNG,
-        [](cairo_t* cr, int w, int h) { draw_dialog_button(cr, w, h, kCancelRed, "Cancel", false); },
+        [](cairo_t *cr, int w, int h) { draw_dialog_button(cr, w, h, kCancelRed, "Cancel", false); },
         {transparent(0, 0), transparent(67, 36), colour_at(4, 26, 106, 44, 42, 30)});
 
     add(B, "Common/Login/btnLogin.png", 130, 44, RGBA, PNG,
-        [](cairo_t* cr, int w, int h) { draw_login_button(cr, w, h, LoginState::Normal); },
+        [](cairo_t *cr, int w, int h) { draw_login_button(cr, w, h, LoginState::Normal); },
         {transparent(0, 0), transparent(129, 43), colour_at(8, 32, 50, 168, 82, 30)});
     add(B, "Common/Login/btnLogin_disabled.png", 130, 44, RGBA, PNG,
-        [](cairo_t* cr, int w, int h) { draw_login_button(cr, w, h, LoginState::Disabled); },
+        [](cairo_t *cr, int w, int h) { draw_login_button(cr, w, h, LoginState::Disabled); },
         {transparent(0, 0), colour_at(8, 32, 86, 92, 88, 30)});
     add(B, "Common/Login/btnLogin_focused.png", 130, 44, RGBA, PNG,
-        [](cairo_t* cr, int w, int h) { draw_login_button(cr, w, h, LoginState::Focused); },
+        [](cairo_t *cr, int w, int h) { draw_login_button(cr, w, h, LoginState::Focused); },
         {transparent(0, 0), colour_at(65, 1, 255, 255, 255, 10), colour_at(8, 32, 82, 184, 108, 30)});
     add(B, "Common/Login/textViewBackground.png", 234, 30, RGBA, PNG,
-        [](cairo_t* cr, int w, int h) { draw_text_field(cr, w, h, kBlack, darker(kConnectGreen, 0.15)); },
+        [](cairo_t *cr, int w, int h) { draw_text_field(cr, w, h, kBlack, darker(kConnectGreen, 0.15)); },
         {transparent(0, 0), colour_at(117, 20, 0, 0, 0, 4)});
     add(B, "Common/Login/textViewBackground_focused.png", 234, 30, RGBA, PNG,
-        [](cairo_t* cr, int w, int h) { draw_text_field(cr, w, h, kFieldGreen, lighter(kFieldGreen, 0.14)); },
+        [](cairo_t *cr, int w, int h) { draw_text_field(cr, w, h, kFieldGreen, lighter(kFieldGreen, 0.14)); },
         {transparent(0, 0), colour_at(117, 20, 8, 37, 25, 4)});
-    add(B, "Common/Login/carret.png", 8, 14, RGBA, PNG, [](cairo_t* cr, int w, int h) { draw_caret(cr, w, h); },
+    add(B, "Common/Login/carret.png", 8, 14, RGBA, PNG, [](cairo_t *cr, int w, int h) { draw_caret(cr, w, h); },
         {transparent(0, 7), transparent(7, 7), colour_at(4, 7, 230, 230, 230, 4)});
 
     // The bars are probed at the separators and in the gaps between items, where only the bar itself shows.
@@ -926,25 +926,27 @@ std::vector<Picture> pictures() {
         probes.insert(probes.end(), more);
         return probes;
     };
-    add(B, "Common/Main/bottomBar.png", 421, 34, RGB, PNG,
-        [](cairo_t* cr, int w, int h) { draw_bottom_bar(cr, w, h, LeftItem::Settings); },
+    add(
+        B, "Common/Main/bottomBar.png", 421, 34, RGB, PNG,
+        [](cairo_t *cr, int w, int h) { draw_bottom_bar(cr, w, h, LeftItem::Settings); },
         with(bar_probes, {colour_at(56, 13, 230, 230, 230, 40), colour_at(82, 13, 14, 14, 14, 40)}));
-    add(B, "Common/Settings/bottomBar.png", 421, 34, RGB, PNG,
-        [](cairo_t* cr, int w, int h) { draw_bottom_bar(cr, w, h, LeftItem::Connection); },
+    add(
+        B, "Common/Settings/bottomBar.png", 421, 34, RGB, PNG,
+        [](cairo_t *cr, int w, int h) { draw_bottom_bar(cr, w, h, LeftItem::Connection); },
         with(bar_probes, {colour_at(56, 13, 14, 14, 14, 40), colour_at(82, 13, 230, 230, 230, 40)}));
 
     struct DiscState {
-        const char* name;
+        const char *name;
         Rgb fill;
     };
-    for (const DiscState& s : {DiscState{"Disabled", kConnectDisabled}, DiscState{"Green", kConnectGreen},
+    for (const DiscState &s : {DiscState{"Disabled", kConnectDisabled}, DiscState{"Green", kConnectGreen},
                                DiscState{"Orange", kConnectOrange}, DiscState{"Red", kConnectRed}}) {
         const Rgb f = s.fill;
         auto at = [&](int x, int y, int tol) {
             return colour_at(x, y, static_cast<int>(std::lround(f.r * 255)), static_cast<int>(std::lround(f.g * 255)),
                              static_cast<int>(std::lround(f.b * 255)), tol);
         };
-        const DrawFn draw = [f](cairo_t* cr, int w, int) { draw_connect_disc(cr, w, f); };
+        const DrawFn draw = [f](cairo_t *cr, int w, int) { draw_connect_disc(cr, w, f); };
         add(B, std::string("Common/Main/btnConnect") + s.name + ".png", 118, 118, RGBA, PNG, draw,
             {transparent(0, 0), transparent(117, 117), transparent(10, 10), colour_at(59, 4, 30, 30, 30, 30),
              at(30, 80, 36)});
@@ -953,41 +955,41 @@ std::vector<Picture> pictures() {
     }
 
     add(B, "Common/Main/btnServerBackground.png", 213, 37, RGB, PNG,
-        [](cairo_t* cr, int w, int h) { draw_server_row(cr, w, h); },
+        [](cairo_t *cr, int w, int h) { draw_server_row(cr, w, h); },
         {colour_at(0, 0, 8, 122, 73, 2), colour_at(212, 36, 8, 122, 73, 2), colour_at(106, 18, 8, 58, 36, 20)});
     add(B, "Common/Main/btnServerForeground_Upgrade.png", 213, 37, RGBA, PNG,
-        [](cairo_t* cr, int w, int h) { draw_upgrade_overlay(cr, w, h); },
+        [](cairo_t *cr, int w, int h) { draw_upgrade_overlay(cr, w, h); },
         {transparent(0, 0), {40, 18, {0, 0, 0, 128}, 3}, colour_at(160, 26, 230, 150, 30, 40)});
     add(B, "Common/Main/PublicIpBackground.png", 213, 36, RGBA, PNG,
-        [](cairo_t* cr, int w, int h) { draw_public_ip_box(cr, w, h); },
+        [](cairo_t *cr, int w, int h) { draw_public_ip_box(cr, w, h); },
         {transparent(0, 0), colour_at(106, 20, 8, 122, 73, 2), colour_at(106, 0, 4, 55, 33, 20)});
     add(B, "Common/Main/ServerStar.png", 20, 21, RGBA, PNG,
-        [](cairo_t* cr, int w, int h) { draw_star(cr, w, h, true); },
+        [](cairo_t *cr, int w, int h) { draw_star(cr, w, h, true); },
         {transparent(0, 0), transparent(19, 20), colour_at(10, 12, 245, 180, 40, 40)});
     add(B, "Common/Main/ServerStar_unchecked.png", 20, 21, RGBA, PNG,
-        [](cairo_t* cr, int w, int h) { draw_star(cr, w, h, false); },
+        [](cairo_t *cr, int w, int h) { draw_star(cr, w, h, false); },
         {transparent(0, 0), transparent(10, 12), colour_at(10, 2, 230, 230, 230, 30)});
 
-    add(B, "Common/No.jpg", 64, 63, RGB, Format::Jpeg, [](cairo_t* cr, int w, int h) { draw_no_sign(cr, w, h); },
+    add(B, "Common/No.jpg", 64, 63, RGB, Format::Jpeg, [](cairo_t *cr, int w, int h) { draw_no_sign(cr, w, h); },
         {colour_at(1, 1, 255, 255, 255, 8), colour_at(32, 12, 210, 50, 45, 40), colour_at(32, 31, 255, 255, 255, 30)});
 
     add(B, "Common/Settings/switch_off.png", 88, 29, RGBA, PNG,
-        [](cairo_t* cr, int w, int h) { draw_switch(cr, w, h, false); },
+        [](cairo_t *cr, int w, int h) { draw_switch(cr, w, h, false); },
         {transparent(0, 0), colour_at(6, 22, 16, 72, 44, 24), colour_at(70, 14, 14, 15, 15, 12)});
     add(B, "Common/Settings/switch_on.png", 90, 29, RGBA, PNG,
-        [](cairo_t* cr, int w, int h) { draw_switch(cr, w, h, true); },
+        [](cairo_t *cr, int w, int h) { draw_switch(cr, w, h, true); },
         {transparent(0, 0), colour_at(50, 20, 62, 178, 100, 30), colour_at(20, 14, 14, 15, 15, 12)});
 
     add(B, "Common/TopBar/Background.png", 421, 52, RGBA, PNG,
-        [](cairo_t* cr, int w, int h) { draw_top_bar(cr, w, h); },
+        [](cairo_t *cr, int w, int h) { draw_top_bar(cr, w, h); },
         {colour_at(200, 26, 33, 133, 58, 10), colour_at(382, 14, 0, 0, 0, 4), colour_at(382, 39, 0, 0, 0, 4),
          colour_at(20, 16, 246, 246, 246, 20)});
     add(B, "Common/TopBar/btnClose.png", 24, 21, RGBA, PNG,
-        [](cairo_t* cr, int w, int h) { draw_window_button(cr, w, h, WindowGlyph::Close); },
+        [](cairo_t *cr, int w, int h) { draw_window_button(cr, w, h, WindowGlyph::Close); },
         {colour_at(2, 10, 8, 122, 73, 12), colour_at(12, 10, 255, 255, 255, 40), colour_at(12, 17, 8, 122, 73, 12),
          colour_at(6, 11, 8, 122, 73, 16)});
     add(B, "Common/TopBar/btnMinimize.png", 24, 21, RGBA, PNG,
-        [](cairo_t* cr, int w, int h) { draw_window_button(cr, w, h, WindowGlyph::Minimise); },
+        [](cairo_t *cr, int w, int h) { draw_window_button(cr, w, h, WindowGlyph::Minimise); },
         {colour_at(2, 10, 8, 122, 73, 12), colour_at(12, 11, 255, 255, 255, 20), colour_at(12, 17, 8, 122, 73, 12),
          colour_at(8, 6, 8, 122, 73, 16)});
 
@@ -995,7 +997,7 @@ std::vector<Picture> pictures() {
         const std::string size = std::to_string(n) + "x" + std::to_string(n);
         // Corners are always outside the shield; the middle of the left half is always the green face.
         add(Root::Icons, "hicolor/" + size + "/apps/veltra.png", n, n, RGBA, PNG,
-            [](cairo_t* cr, int w, int) { draw_app_icon(cr, w); },
+            [](cairo_t *cr, int w, int) { draw_app_icon(cr, w); },
             {transparent(0, 0), transparent(n - 1, 0), colour_at(n * 28 / 100, n * 33 / 100, 55, 170, 100, 40)});
     }
     return list;
@@ -1006,18 +1008,18 @@ std::vector<Picture> pictures() {
 
 // Cairo keeps premultiplied native-endian ARGB; gdk-pixbuf wants straight RGB(A) bytes. Pictures without alpha are
 // flattened over black, which is a no-op for the opaque pictures they are.
-PixbufPtr to_pixbuf(cairo_surface_t* surface, Channels channels) {
+PixbufPtr to_pixbuf(cairo_surface_t *surface, Channels channels) {
     cairo_surface_flush(surface);
     const int w = cairo_image_surface_get_width(surface);
     const int h = cairo_image_surface_get_height(surface);
     const int stride = cairo_image_surface_get_stride(surface);
-    const unsigned char* data = cairo_image_surface_get_data(surface);
+    const unsigned char *data = cairo_image_surface_get_data(surface);
     const bool alpha = channels == Channels::Rgba;
     PixbufPtr pixbuf{gdk_pixbuf_new(GDK_COLORSPACE_RGB, alpha, 8, w, h)};
     if (!pixbuf) {
         return nullptr;
     }
-    guchar* out = gdk_pixbuf_get_pixels(pixbuf.get());
+    guchar *out = gdk_pixbuf_get_pixels(pixbuf.get());
     const int out_stride = gdk_pixbuf_get_rowstride(pixbuf.get());
     const int n = alpha ? 4 : 3;
     for (int y = 0; y < h; ++y) {
@@ -1026,9 +1028,9 @@ PixbufPtr to_pixbuf(cairo_surface_t* surface, Channels channels) {
             std::memcpy(&v, data + y * stride + 4 * x, sizeof v);
             const unsigned a = v >> 24;
             unsigned c[3] = {(v >> 16) & 0xffu, (v >> 8) & 0xffu, v & 0xffu};
-            guchar* p = out + y * out_stride + n * x;
+            guchar *p = out + y * out_stride + n * x;
             if (alpha) {
-                for (unsigned& ch : c) {
+                for (unsigned &ch : c) {
                     ch = a == 0 ? 0 : std::min(255u, (ch * 255 + a / 2) / a);
                 }
                 p[3] = static_cast<guchar>(a);
@@ -1041,13 +1043,13 @@ PixbufPtr to_pixbuf(cairo_surface_t* surface, Channels channels) {
     return pixbuf;
 }
 
-std::string join(const std::string& dir, const std::string& rel) { return dir + "/" + rel; }
+std::string join(const std::string &dir, const std::string &rel) { return dir + "/" + rel; }
 
-const std::string& root_dir(const Picture& pic, const std::string& bundle, const std::string& icons) {
+const std::string &root_dir(const Picture &pic, const std::string &bundle, const std::string &icons) {
     return pic.root == Root::Bundle ? bundle : icons;
 }
 
-bool render_and_save(const Picture& pic, const std::string& file) {
+bool render_and_save(const Picture &pic, const std::string &file) {
     SurfacePtr surface{cairo_image_surface_create(CAIRO_FORMAT_ARGB32, pic.width, pic.height)};
     if (cairo_surface_status(surface.get()) != CAIRO_STATUS_SUCCESS) {
         std::fprintf(stderr, "%s: cannot create a surface\n", file.c_str());
@@ -1067,7 +1069,7 @@ bool render_and_save(const Picture& pic, const std::string& file) {
         std::fprintf(stderr, "%s: out of memory\n", file.c_str());
         return false;
     }
-    g_autofree gchar* dir = g_path_get_dirname(file.c_str());
+    g_autofree gchar *dir = g_path_get_dirname(file.c_str());
     if (g_mkdir_with_parents(dir, 0755) != 0) {
         std::fprintf(stderr, "%s: cannot create the folder\n", dir);
         return false;
@@ -1108,17 +1110,17 @@ std::string_view format_name(Format f) {
 }
 
 // Returns the problems found with one file; empty means it is what the table says.
-std::vector<std::string> check_picture(const Picture& pic, const std::string& file) {
+std::vector<std::string> check_picture(const Picture &pic, const std::string &file) {
     std::vector<std::string> problems;
     auto fail = [&](std::string what) { problems.push_back(file + ": " + std::move(what)); };
 
     gint fw = 0, fh = 0;
-    GdkPixbufFormat* format = gdk_pixbuf_get_file_info(file.c_str(), &fw, &fh);
+    GdkPixbufFormat *format = gdk_pixbuf_get_file_info(file.c_str(), &fw, &fh);
     if (!format) {
         fail("not an image gdk-pixbuf recognises");
         return problems;
     }
-    g_autofree gchar* name = gdk_pixbuf_format_get_name(format);
+    g_autofree gchar *name = gdk_pixbuf_format_get_name(format);
     if (format_name(pic.format) != name) {
         fail(std::string("stored as ") + name + ", expected " + std::string(format_name(pic.format)));
     }
@@ -1145,14 +1147,14 @@ std::vector<std::string> check_picture(const Picture& pic, const std::string& fi
         return problems;
     }
 
-    const guchar* pixels = gdk_pixbuf_read_pixels(pixbuf.get());
+    const guchar *pixels = gdk_pixbuf_read_pixels(pixbuf.get());
     const int stride = gdk_pixbuf_get_rowstride(pixbuf.get());
-    for (const Probe& probe : pic.probes) {
+    for (const Probe &probe : pic.probes) {
         if (probe.x < 0 || probe.y < 0 || probe.x >= w || probe.y >= h) {
             fail("probe at " + std::to_string(probe.x) + "," + std::to_string(probe.y) + " lies outside the picture");
             continue;
         }
-        const guchar* p = pixels + probe.y * stride + probe.x * channels;
+        const guchar *p = pixels + probe.y * stride + probe.x * channels;
         const int alpha = has_alpha ? p[3] : 255;
         bool ok = std::abs(alpha - probe.rgba[3]) <= std::max(probe.tolerance, 2);
         // Colour under a fully transparent pixel means nothing.
@@ -1172,14 +1174,14 @@ std::vector<std::string> check_picture(const Picture& pic, const std::string& fi
     return problems;
 }
 
-int usage(const char* argv0) {
+int usage(const char *argv0) {
     std::fprintf(stderr, "usage: %s [--check] [BUNDLE_DIR [ICON_DIR]]\n", argv0);
     return 2;
 }
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int main(int argc, char **argv) {
     bool check = false;
     std::vector<std::string> dirs;
     for (int i = 1; i < argc; ++i) {
@@ -1200,11 +1202,11 @@ int main(int argc, char** argv) {
 
     int failures = 0;
     int count = 0;
-    for (const Picture& pic : pictures()) {
+    for (const Picture &pic : pictures()) {
         const std::string file = join(root_dir(pic, bundle, icons), pic.path);
         ++count;
         if (check) {
-            for (const std::string& problem : check_picture(pic, file)) {
+            for (const std::string &problem : check_picture(pic, file)) {
                 std::fprintf(stderr, "%s\n", problem.c_str());
                 ++failures;
             }

@@ -32,10 +32,18 @@ std::string unescape(const std::string &text) {
             continue;
         }
         switch (text[++i]) {
-        case 'n': result += '\n'; break;
-        case 'r': result += '\r'; break;
-        case 't': result += '\t'; break;
-        default: result += text[i]; break;
+        case 'n':
+            result += '\n';
+            break;
+        case 'r':
+            result += '\r';
+            break;
+        case 't':
+            result += '\t';
+            break;
+        default:
+            result += text[i];
+            break;
         }
     }
     return result;
