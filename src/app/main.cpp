@@ -1,6 +1,3 @@
 #include "app/pelk_main.h"
 
-int main(int argc, char **argv) {
-    pelk_main(argc, argv);
-    return 0;
-}
+int main(int argc, char **argv) { return pelk_main(argc, argv); }

@@ -2,9 +2,11 @@
 
 #include "app/global_variables.h"
 #include "app/logger.h"
+#include "app/owned_text.h"
 #include "app/ui_callbacks.h"
 #include "controls/css.h"
 #include "platform/elevation.h"
+#include "platform/session.h"
 #include "resources/resource_manager.h"
 #include "service/http_manager.h"
 #include "views/login_window_controller.h"
@@ -15,8 +17,10 @@
 #include "vpn/vpn_manager_thread.h"
 
 #include <gtk/gtk.h>
+#include <sys/prctl.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <csignal>
 
 namespace {
@@ -43,6 +47,16 @@ const pelk_ui_callbacks kWindowLayer = {
 // megabytes of drivers for nothing. A value the user set is left alone.
 void disable_gl_probe() { g_setenv("GDK_GL", "disable", FALSE); }
 
+// Relative paths (the flags) resolve in the app folder, wherever the
+// instance was started from: pkexec starts it in root's home.
+void open_app_folder() {
+    pelk_owned_text folder(pelk_global_variable_path_to_dir_new());
+    if (folder && folder.get()[0] != '\0' && chdir(folder.get()) != 0) {
+        g_autofree char *line = g_strdup_printf("cannot enter the app folder %s: errno %d\n", folder.get(), errno);
+        pelk_write_dev_log(line);
+    }
+}
+
 // Marks where one run begins when two runs in the same second share a log.
 void log_start() {
     g_autofree char *line = g_strdup_printf("Veltra %s started, pid %d\n", VELTRA_VERSION, getpid());
@@ -57,12 +71,22 @@ int pelk_main(int argc, char **argv) {
         return 0;
     }
 
+    // Before anything reads the environment: an instance working for a user
+    // keeps only the display of it.
+    if (pelk_platform_session_init() != 0) {
+        return 1;
+    }
+    // The process holds the user's password and its digest: no core file,
+    // and no user of the session may attach to it.
+    prctl(PR_SET_DUMPABLE, 0, 0, 0, 0);
     // libcurl runs without signals (NOSIGNAL), so a peer closing a TLS
     // connection would otherwise end the client through SIGPIPE.
     signal(SIGPIPE, SIG_IGN);
     disable_gl_probe();
     gtk_init(&argc, &argv);
+    pelk_platform_session_display_opened();
     pelk_global_variables_init(argv[0]);
+    open_app_folder();
     log_start();
     pelk_resource_manager_init();
     pelk_css_setup();

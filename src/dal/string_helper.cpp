@@ -16,4 +16,10 @@ char *pelk_string_helper_string_new_from(const char *text) {
     return copy;
 }
 
-void pelk_string_helper_string_free(char *text) { std::free(text); }
+// Passwords are among the texts released here: wiped first.
+void pelk_string_helper_string_free(char *text) {
+    if (text != nullptr) {
+        explicit_bzero(text, std::strlen(text));
+        std::free(text);
+    }
+}

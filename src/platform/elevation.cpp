@@ -18,30 +18,6 @@ constexpr int kHigh = 1;
 constexpr int kNotHigh = 0;
 constexpr int kUndetermined = -1;
 
-// pkexec starts the program with a clean environment; these are what a GTK
-// client needs to open its window on the user's display and to keep the
-// user's settings and configuration rather than root's.
-constexpr const char *kPassedVariables[] = {
-    "DISPLAY",    "WAYLAND_DISPLAY",         "XDG_RUNTIME_DIR", "XDG_CONFIG_HOME",
-    "XAUTHORITY", "VELTRA_SERVICE_BASE_URL", "VELTRA_CA_FILE",  "TMPDIR",
-};
-
-std::string variable_value(const char *name) {
-    const char *value = getenv(name);
-    if (value != nullptr && value[0] != '\0') {
-        return value;
-    }
-    // Without these two the elevated instance would look in root's home.
-    if (strcmp(name, "XDG_CONFIG_HOME") == 0) {
-        return g_get_user_config_dir();
-    }
-    if (strcmp(name, "XAUTHORITY") == 0) {
-        g_autofree char *cookie = g_build_filename(g_get_home_dir(), ".Xauthority", nullptr);
-        return g_file_test(cookie, G_FILE_TEST_EXISTS) ? cookie : "";
-    }
-    return "";
-}
-
 std::string running_program_path() {
     char buffer[PATH_MAX];
     const ssize_t length = readlink("/proc/self/exe", buffer, sizeof buffer - 1);
@@ -86,15 +62,9 @@ int pelk_shell_is_need_elevation(void) {
 }
 
 std::vector<std::string> pelk_shell_elevation_argv(const char *launcher, const char *program_path) {
-    std::vector<std::string> argv{launcher, "env"};
-    for (const char *name : kPassedVariables) {
-        const std::string value = variable_value(name);
-        if (!value.empty()) {
-            argv.push_back(std::string(name) + "=" + value);
-        }
-    }
-    argv.push_back(program_path);
-    return argv;
+    // Nothing but the program: polkit then judges the client itself, and
+    // nothing of this session (its folders, its variables) reaches root.
+    return {launcher, program_path};
 }
 
 void pelk_shell_elevate(int argc, char **argv) {

@@ -9,8 +9,7 @@
 // this instance. Linux has no linked token: callers pass -1.
 int pelk_shell_elevation_decide(int current_integrity, int linked_integrity);
 
-// The argument vector of the hand-over: launcher, "env", the desktop session
-// variables the elevated instance needs to reach the user's display and
-// settings, then the absolute program path. No argument of this instance is
-// passed on.
+// The argument vector of the hand-over: launcher and the absolute program
+// path, nothing else. No argument or variable of this instance is passed on:
+// the elevated instance learns who asked from pkexec (PKEXEC_UID).
 std::vector<std::string> pelk_shell_elevation_argv(const char *launcher, const char *program_path);

@@ -3,10 +3,12 @@
 #include "platform/settings_manager_internal.h"
 
 #include "app/logger.h"
+#include "platform/session.h"
 
 #include <fcntl.h>
 #include <glib.h>
 #include <sys/file.h>
+#include <sys/fsuid.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -16,6 +18,7 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <type_traits>
 
 namespace {
 
@@ -43,6 +46,50 @@ constexpr const char *kErrorQuery = "ERROR[RegQueryValueEx]\n";
 constexpr const char *kErrorRunSet = "ERROR[RegSetValue]\n";
 constexpr const char *kErrorRunDelete = "ERROR[RegDeleteValue]\n";
 
+// Lines logged while this thread acts as the user wait until it is root
+// again: the logs are root's and the user's identity cannot open them.
+thread_local std::string pending_log;
+
+void note(const char *line) { pending_log += line; }
+
+void flush_notes() {
+    if (!pending_log.empty()) {
+        const std::string lines = std::move(pending_log);
+        pending_log.clear();
+        pelk_write_dev_log(lines.c_str());
+    }
+}
+
+// Runs operation with the user's file identity (a plain call when this
+// instance is its own user), then writes what it logged.
+template <typename Operation>
+auto as_user(Operation &&operation) {
+    using Result = decltype(operation());
+    if constexpr (std::is_void_v<Result>) {
+        {
+            pelk_platform_session_user_files identity;
+            if (identity.ok()) {
+                operation();
+            } else {
+                note(kErrorOpen);
+            }
+        }
+        flush_notes();
+    } else {
+        Result result{};
+        {
+            pelk_platform_session_user_files identity;
+            if (identity.ok()) {
+                result = operation();
+            } else {
+                note(kErrorOpen);
+            }
+        }
+        flush_notes();
+        return result;
+    }
+}
+
 class UniqueFd {
   public:
     explicit UniqueFd(int fd) : fd_(fd) {}
@@ -65,20 +112,22 @@ class UniqueFd {
     int fd_;
 };
 
-// An elevated instance is handed the user's XDG_CONFIG_HOME; whatever it
-// creates there must stay the user's, or the user's own sessions (and other
-// programs using ~/.config) would find root-owned files in their way. Such
-// an instance also follows no symbolic link inside that folder: the user can
-// point one anywhere, and root would then change or create files there.
+// Root started directly (not for a user) may still be pointed at a user's
+// folder through XDG_CONFIG_HOME; whatever it creates there must stay that
+// user's, and it follows no symbolic link inside it. An instance working for
+// a user never needs this: it acts with the user's own file identity.
 struct Owner {
     bool change = false;
     uid_t uid = 0;
     gid_t gid = 0;
 };
 
+// setfsuid answers the identity it replaces; -1 changes nothing.
+bool files_as_root() { return setfsuid(static_cast<uid_t>(-1)) == 0; }
+
 Owner owner_of(const struct stat &folder) {
     Owner owner;
-    owner.change = geteuid() == 0 && folder.st_uid != 0;
+    owner.change = files_as_root() && folder.st_uid != 0;
     owner.uid = folder.st_uid;
     owner.gid = folder.st_gid;
     return owner;
@@ -96,6 +145,10 @@ bool absolute(const char *path) { return path != nullptr && path[0] == '/'; }
 
 // Read at each call: GLib caches g_get_user_config_dir() for the process.
 std::string config_home() {
+    const std::string users = pelk_platform_session_user_config_home();
+    if (!users.empty()) {
+        return users;
+    }
     const char *xdg = getenv("XDG_CONFIG_HOME");
     if (absolute(xdg)) {
         return xdg;
@@ -162,12 +215,12 @@ bool ensure_own_folder(const std::string &folder, const Owner &owner, bool make_
 std::string open_settings_folder(Owner *owner) {
     const std::string home = config_home();
     if (home.empty() || !ensure_folder_tree(home, 0700, owner)) {
-        pelk_write_dev_log(kErrorOpen);
+        note(kErrorOpen);
         return "";
     }
     const std::string folder = home + "/" + kFolderName;
     if (!ensure_own_folder(folder, *owner, true)) {
-        pelk_write_dev_log(kErrorCreate);
+        note(kErrorCreate);
         return "";
     }
     return folder;
@@ -292,7 +345,7 @@ bool keep_damaged_file(const std::string &folder, const std::string &path) {
             if (copy.get() >= 0) {
                 fchmod(copy.get(), 0600);
             }
-            pelk_write_dev_log(("Settings file is damaged; kept it as " + backup + "\n").c_str());
+            note(("Settings file is damaged; kept it as " + backup + "\n").c_str());
             return true;
         }
         if (errno != EEXIST) {
@@ -402,39 +455,49 @@ std::string autostart_entry_path(const std::string &home) { return home + "/auto
 
 }  // namespace
 
-char *pelk_platform_specific_settings_manager_create_registry(void) {
+namespace {
+
+char *create_registry_impl(void) {
     Owner owner;
     const std::string folder = open_settings_folder(&owner);
     return folder.empty() ? nullptr : strdup(folder.c_str());
 }
 
-void pelk_platform_specific_settings_manager_string_set(const char *text, const char *value_name) {
+}  // namespace
+
+namespace {
+
+void string_set_impl(const char *text, const char *value_name) {
     const char *value = text != nullptr ? text : "";
     if (!valid_value_name(value_name) || !g_utf8_validate(value, -1, nullptr)) {
-        pelk_write_dev_log(kErrorSetValue);
+        note(kErrorSetValue);
         return;
     }
     Owner owner;
     const std::string folder = open_settings_folder(&owner);
     if (!folder.empty() && !store_value(folder, owner, value_name, value)) {
-        pelk_write_dev_log(kErrorSetValue);
+        note(kErrorSetValue);
     }
 }
 
-char *pelk_platform_specific_settings_manager_string_get(const char *value_name) {
+}  // namespace
+
+namespace {
+
+char *string_get_impl(const char *value_name) {
     Owner owner;
     const std::string folder = open_settings_folder(&owner);
     if (folder.empty()) {
         return nullptr;
     }
     if (!valid_value_name(value_name)) {
-        pelk_write_dev_log(kErrorQuery);
+        note(kErrorQuery);
         return nullptr;
     }
     // No lock: the file is only ever replaced whole.
     KeyFilePtr keys(g_key_file_new());
     if (load_settings(folder + "/" + kFileName, owner, keys.get()) != Loaded::ok) {
-        pelk_write_dev_log(kErrorQuery);
+        note(kErrorQuery);
         return nullptr;
     }
     GError *error = nullptr;
@@ -442,11 +505,13 @@ char *pelk_platform_specific_settings_manager_string_get(const char *value_name)
     const bool readable = error == nullptr && value != nullptr;
     g_clear_error(&error);
     if (!readable || value[0] == '\0' || strlen(value) > kValueBufferSize) {
-        pelk_write_dev_log(kErrorQuery);
+        note(kErrorQuery);
         return nullptr;
     }
     return strdup(value);
 }
+
+}  // namespace
 
 void pelk_platform_specific_settings_manager_username_set(const char *text) {
     pelk_platform_specific_settings_manager_string_set(text, "username");
@@ -510,10 +575,12 @@ char *pelk_platform_specific_settings_manager_autostart_entry_new(const char *pr
     return data != nullptr ? strdup(data) : nullptr;
 }
 
-void pelk_platform_specific_settings_manager_auto_start_on_logon_set(int flag) {
+namespace {
+
+void auto_start_on_logon_set_impl(int flag) {
     const std::string home = config_home();
     if (home.empty()) {
-        pelk_write_dev_log(kErrorOpen);
+        note(kErrorOpen);
         return;
     }
     const std::string folder = home + "/autostart";
@@ -522,13 +589,13 @@ void pelk_platform_specific_settings_manager_auto_start_on_logon_set(int flag) {
         const Owner owner = stat(home.c_str(), &st) == 0 ? owner_of(st) : Owner{};
         const bool linked = lstat(folder.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
         if ((linked && owner.change) || unlink(autostart_entry_path(home).c_str()) != 0) {
-            pelk_write_dev_log(kErrorRunDelete);
+            note(kErrorRunDelete);
         }
         return;
     }
     Owner owner;
     if (!ensure_folder_tree(home, 0700, &owner) || !ensure_own_folder(folder, owner, false)) {
-        pelk_write_dev_log(kErrorOpen);
+        note(kErrorOpen);
         return;
     }
     const std::string program = running_program_path();
@@ -538,14 +605,18 @@ void pelk_platform_specific_settings_manager_auto_start_on_logon_set(int flag) {
         entry != nullptr && write_file_atomically(folder, kAutostartName, entry, strlen(entry), 0644, owner);
     free(entry);
     if (!written) {
-        pelk_write_dev_log(kErrorRunSet);
+        note(kErrorRunSet);
     }
 }
 
-int pelk_platform_specific_settings_manager_auto_start_on_logon_get(void) {
+}  // namespace
+
+namespace {
+
+int auto_start_on_logon_get_impl(void) {
     const std::string home = config_home();
     if (home.empty()) {
-        pelk_write_dev_log(kErrorOpen);
+        note(kErrorOpen);
         return 0;
     }
     struct stat st {};
@@ -553,12 +624,34 @@ int pelk_platform_specific_settings_manager_auto_start_on_logon_get(void) {
         if (errno == ENOENT || errno == ENOTDIR) {
             return 0;
         }
-        pelk_write_dev_log(kErrorOpen);
+        note(kErrorOpen);
         return 0;
     }
     if (!S_ISREG(st.st_mode)) {
-        pelk_write_dev_log(kErrorOpen);
+        note(kErrorOpen);
         return 0;
     }
     return 1;
+}
+
+}  // namespace
+
+char *pelk_platform_specific_settings_manager_create_registry(void) {
+    return as_user([&] { return create_registry_impl(); });
+}
+
+void pelk_platform_specific_settings_manager_string_set(const char *text, const char *value_name) {
+    as_user([&] { string_set_impl(text, value_name); });
+}
+
+char *pelk_platform_specific_settings_manager_string_get(const char *value_name) {
+    return as_user([&] { return string_get_impl(value_name); });
+}
+
+void pelk_platform_specific_settings_manager_auto_start_on_logon_set(int flag) {
+    as_user([&] { auto_start_on_logon_set_impl(flag); });
+}
+
+int pelk_platform_specific_settings_manager_auto_start_on_logon_get(void) {
+    return as_user([&] { return auto_start_on_logon_get_impl(); });
 }

@@ -131,7 +131,10 @@ CURLcode set_options(CURL *curl, const char *url, http_response *response, const
     set(CURLOPT_SSL_VERIFYPEER, 1L);
     set(CURLOPT_SSL_VERIFYHOST, 2L);
     if (!with.ca_file.empty()) {
+        // A private deployment's CA replaces the system's, folder included:
+        // only it may vouch for the account service.
         set(CURLOPT_CAINFO, with.ca_file.c_str());
+        set(CURLOPT_CAPATH, static_cast<const char *>(nullptr));
     }
     set(CURLOPT_HEADERDATA, static_cast<void *>(response));
     set(CURLOPT_WRITEDATA, static_cast<void *>(response));

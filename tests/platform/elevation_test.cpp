@@ -79,29 +79,17 @@ TEST(Elevation, NeedFollowsTheProcessAndTheOptOut) {
     g_unsetenv("VELTRA_NO_ELEVATION");
 }
 
-TEST(Elevation, HandOverCommandCarriesTheSessionButNoArguments) {
+TEST(Elevation, HandOverCommandIsTheLauncherAndTheProgramOnly) {
+    // Whatever this session holds, none of it reaches the elevated instance.
     g_setenv("DISPLAY", ":7", TRUE);
     g_setenv("XDG_CONFIG_HOME", "/home/u/.config", TRUE);
+    g_setenv("TMPDIR", "/home/u/tmp", TRUE);
     g_setenv("VELTRA_SERVICE_BASE_URL", "https://127.0.0.1:1/x/", TRUE);
-    g_unsetenv("WAYLAND_DISPLAY");
-    g_setenv("LD_PRELOAD", "/evil.so", TRUE);
-
     const std::vector<std::string> argv = pelk_shell_elevation_argv("pkexec", "/opt/veltra/veltra");
-    ASSERT_GE(argv.size(), 3u);
-    EXPECT_EQ(argv[0], "pkexec");
-    EXPECT_EQ(argv[1], "env");
-    EXPECT_EQ(argv.back(), "/opt/veltra/veltra");
-    auto has = [&](const std::string &item) { return std::find(argv.begin(), argv.end(), item) != argv.end(); };
-    EXPECT_TRUE(has("DISPLAY=:7"));
-    EXPECT_TRUE(has("XDG_CONFIG_HOME=/home/u/.config"));
-    EXPECT_TRUE(has("VELTRA_SERVICE_BASE_URL=https://127.0.0.1:1/x/"));
-    // Only the listed session variables cross over; nothing else of the
-    // caller's environment reaches the privileged instance.
-    for (const std::string &item : argv) {
-        EXPECT_EQ(item.rfind("LD_PRELOAD", 0), std::string::npos);
-        EXPECT_EQ(item.rfind("WAYLAND_DISPLAY", 0), std::string::npos);
+    EXPECT_EQ(argv, (std::vector<std::string>{"pkexec", "/opt/veltra/veltra"}));
+    for (const char *name : {"XDG_CONFIG_HOME", "TMPDIR", "VELTRA_SERVICE_BASE_URL"}) {
+        g_unsetenv(name);
     }
-    g_unsetenv("LD_PRELOAD");
 }
 
 }  // namespace

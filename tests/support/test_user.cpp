@@ -1,0 +1,63 @@
+#include "support/test_user.h"
+
+#include "support/reference_service.h"
+
+#include <glib.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+
+namespace veltra_test {
+
+TestUser::TestUser() {
+    if (geteuid() != 0) {
+        return;
+    }
+    name_ = "veltra-t" + std::to_string(getpid());
+    g_autofree char *base = g_dir_make_tmp("veltra-user-XXXXXX", nullptr);
+    if (base == nullptr) {
+        return;
+    }
+    chmod(base, 0755);
+    home_ = std::string(base) + "/home";
+    if (run_program({"useradd", "--home-dir", home_, "--create-home", "--shell", "/usr/sbin/nologin", "--user-group",
+                     name_}) != 0) {
+        std::filesystem::remove_all(base);
+        home_.clear();
+        return;
+    }
+    if (const struct passwd *entry = getpwnam(name_.c_str())) {
+        uid_ = entry->pw_uid;
+        gid_ = entry->pw_gid;
+        chmod(home_.c_str(), 0700);
+    }
+}
+
+TestUser::~TestUser() {
+    if (home_.empty()) {
+        return;
+    }
+    // Ends whatever the test left running as the user first: userdel
+    // refuses a logged-in user.
+    run_program({"pkill", "-KILL", "-u", name_});
+    run_program({"userdel", name_});
+    std::filesystem::remove_all(std::filesystem::path(home_).parent_path());
+}
+
+bool TestUser::write(const std::string &relative, const std::string &content, int mode) const {
+    const std::filesystem::path path = std::filesystem::path(home_) / relative;
+    std::error_code error;
+    std::filesystem::path folder = path.parent_path();
+    std::filesystem::create_directories(folder, error);
+    for (std::filesystem::path part = folder; part.string().size() > home_.size(); part = part.parent_path()) {
+        chown(part.c_str(), uid_, gid_);
+    }
+    if (!g_file_set_contents(path.c_str(), content.c_str(), -1, nullptr)) {
+        return false;
+    }
+    return chown(path.c_str(), uid_, gid_) == 0 && chmod(path.c_str(), static_cast<mode_t>(mode)) == 0;
+}
+
+}  // namespace veltra_test
