@@ -131,6 +131,11 @@ void pelk_views_tray_view_new_if_not_exist(void) {
     g_signal_connect(icon, "notify::embedded", G_CALLBACK(on_embedded_changed), nullptr);
     gtk_status_icon_set_visible(icon, FALSE);
     gtk_status_icon_set_tooltip_text(icon, "Veltra");
+    // A minimise before the first connection state must not show an empty
+    // icon that cannot be seen or clicked.
+    if (pictures[PELK_TRAY_DISABLED] != nullptr) {
+        gtk_status_icon_set_from_pixbuf(icon, pictures[PELK_TRAY_DISABLED]);
+    }
 }
 
 void pelk_views_vpn_tray_view_set_state(pelk_dal_vpn_button_state state) {

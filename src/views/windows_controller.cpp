@@ -71,9 +71,11 @@ void pelk_windows_controller_init_window(GtkWidget *window, GtkWidget *view) {
     gtk_window_set_decorated(GTK_WINDOW(window), FALSE);
     gtk_window_set_resizable(GTK_WINDOW(window), FALSE);
     gtk_container_add(GTK_CONTAINER(window), view);
-    gtk_widget_show_all(window);
+    // Placed before it is shown: shown first, it would flash at the screen's
+    // corner before it jumps to its place.
     gtk_window_move(GTK_WINDOW(window), pelk_controls_topbar_get_window_last_position_x(),
                     pelk_controls_topbar_get_window_last_position_y());
+    gtk_widget_show_all(window);
 }
 
 void pelk_windows_controller_init_window_modal(GtkWidget *window, GtkWidget *view) {
@@ -95,9 +97,11 @@ void pelk_windows_controller_re_init_windows_position(void) {
 }
 
 void pelk_windows_controller_change_windows_visibility(gboolean visible) {
+    // Moved while still hidden, so that a window coming back after a dragged
+    // dialog appears at the dialog's place, not first at its old one.
+    pelk_windows_controller_re_init_windows_position();
     set_visible_if_window(login_window, visible);
     set_visible_if_window(main_window, visible);
-    pelk_windows_controller_re_init_windows_position();
     if (visible) {
         modal_open = false;
     }

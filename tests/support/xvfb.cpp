@@ -6,25 +6,30 @@
 
 #include <csignal>
 #include <string>
+#include <vector>
 
 namespace veltra_test {
 
-Xvfb::Xvfb() {
+Xvfb::Xvfb(const std::vector<std::string> &extra_args) {
     int fds[2];
     if (pipe(fds) != 0) {
         return;
     }
     const std::string fd_text = std::to_string(fds[1]);
-    const char *argv[] = {"Xvfb", "-displayfd", fd_text.c_str(), "-screen", "0", "1024x768x24",
-                          "-nolisten", "tcp", nullptr};
+    std::vector<const char *> argv = {"Xvfb", "-displayfd",  fd_text.c_str(), "-screen",
+                                      "0",    "1024x768x24", "-nolisten",     "tcp"};
+    for (const std::string &arg : extra_args) {
+        argv.push_back(arg.c_str());
+    }
+    argv.push_back(nullptr);
     GPid pid = 0;
     g_autoptr(GError) error = nullptr;
     // The write end must stay open in the child for -displayfd.
-    const GSpawnFlags flags = static_cast<GSpawnFlags>(
-        G_SPAWN_SEARCH_PATH | G_SPAWN_LEAVE_DESCRIPTORS_OPEN | G_SPAWN_DO_NOT_REAP_CHILD |
-        G_SPAWN_STDOUT_TO_DEV_NULL | G_SPAWN_STDERR_TO_DEV_NULL);
-    const bool started = g_spawn_async(nullptr, const_cast<char **>(argv), nullptr, flags, nullptr,
-                                       nullptr, &pid, &error);
+    const GSpawnFlags flags =
+        static_cast<GSpawnFlags>(G_SPAWN_SEARCH_PATH | G_SPAWN_LEAVE_DESCRIPTORS_OPEN | G_SPAWN_DO_NOT_REAP_CHILD |
+                                 G_SPAWN_STDOUT_TO_DEV_NULL | G_SPAWN_STDERR_TO_DEV_NULL);
+    const bool started =
+        g_spawn_async(nullptr, const_cast<char **>(argv.data()), nullptr, flags, nullptr, nullptr, &pid, &error);
     close(fds[1]);
     if (!started) {
         close(fds[0]);

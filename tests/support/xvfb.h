@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include <sys/types.h>
 
@@ -10,7 +11,10 @@ namespace veltra_test {
 // display number itself; the server is killed and reaped on destruction.
 class Xvfb {
   public:
-    Xvfb();
+    Xvfb() : Xvfb(std::vector<std::string>{}) {}
+    // extra_args go after the screen layout, e.g. {"-nocursor"}: GUI tests
+    // compare screenshots, which must not show the pointer.
+    explicit Xvfb(const std::vector<std::string> &extra_args);
     ~Xvfb();
     Xvfb(const Xvfb &) = delete;
     Xvfb &operator=(const Xvfb &) = delete;
