@@ -33,8 +33,7 @@ build: $(BUILD)/build.ninja
 SUDO := $(shell [ "$$(id -u)" -eq 0 ] || echo sudo --preserve-env=DISPLAY,XAUTHORITY,WAYLAND_DISPLAY,XDG_RUNTIME_DIR)
 
 demo: setup build
-	$(SUDO) scripts/sandbox up
-	$(SUDO) scripts/sandbox exec -- $(CURDIR)/$(BUILD)/sandbox/app/veltra
+	$(SUDO) scripts/demo $(BUILD)
 
 test: setup build
 	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS) $(CTEST_ARGS)

@@ -85,7 +85,12 @@ int pelk_main(int argc, char **argv) {
     disable_gl_probe();
     gtk_init(&argc, &argv);
     pelk_platform_session_display_opened();
-    pelk_global_variables_init(argv[0]);
+    // Absolute before the working folder changes: every path of the run
+    // (logs, OpenVPN, its CA) is derived from it.
+    g_autofree char *current = g_get_current_dir();
+    g_autofree char *program =
+        g_path_is_absolute(argv[0]) ? g_strdup(argv[0]) : g_build_filename(current, argv[0], nullptr);
+    pelk_global_variables_init(program);
     open_app_folder();
     log_start();
     pelk_resource_manager_init();

@@ -1,6 +1,7 @@
 #include "views/main_window_controller.h"
 
 #include "view_models/main_view_model.h"
+#include "views/main_view.h"
 #include "vpn/public_ip_updater.h"
 
 void pelk_main_window_controller_on_vpn_started(void) { public_ip_updater_thread_start(); }
@@ -22,3 +23,18 @@ void pelk_main_window_controller_on_vpn_disconnected(void) {
 }
 
 void pelk_main_window_controller_on_vpn_after_disconnected(void) {}
+
+void pelk_main_window_controller_on_server_select_click(void) {
+    if (pelk_view_model_main_is_server_list_enabled_get()) {
+        pelk_views_main_subview_swap_visibility();
+    }
+}
+
+void pelk_main_window_controller_on_server_selected(pelk_dal_server_entity *server) {
+    if (pelk_view_model_main_is_server_list_enabled_get()) {
+        pelk_views_main_subview_swap_visibility();
+        pelk_view_model_main_selected_server_set(server);
+    }
+}
+
+void pelk_main_window_controller_on_server_select_cancel(void) { pelk_views_main_subview_swap_visibility(); }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "dal/server_entity.h"
+
 // The VPN engine's events, turned into connection states. Called on the VPN
 // worker threads; they touch only the main view model, never a window.
 
@@ -14,3 +16,12 @@ void pelk_main_window_controller_on_vpn_disconnecting(void);
 // tunnel forgotten.
 void pelk_main_window_controller_on_vpn_disconnected(void);
 void pelk_main_window_controller_on_vpn_after_disconnected(void);
+
+// The server selection, on the GTK main thread. The server button of the
+// main screen: shows the selection while the list may be used.
+void pelk_main_window_controller_on_server_select_click(void);
+// A server chosen in the selection: back to the main screen with it, while
+// the list may be used; otherwise nothing.
+void pelk_main_window_controller_on_server_selected(pelk_dal_server_entity *server);
+// "Cancel" and Space: swap the screens, whatever the state.
+void pelk_main_window_controller_on_server_select_cancel(void);
