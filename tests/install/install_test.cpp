@@ -1,0 +1,115 @@
+// The package as a user's machine receives it: the desktop entry and the
+// polkit action are valid, the .deb holds the app folder and the desktop
+// files, and the client unpacked from it starts and logs in its own folder.
+#include "support/reference_service.h"
+#include "support/test_util.h"
+#include "support/xvfb.h"
+
+#include <glib.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <filesystem>
+#include <string>
+
+namespace {
+
+namespace fs = std::filesystem;
+using veltra_test::read_file;
+using veltra_test::run_program;
+
+const std::string kPrefix = VELTRA_INSTALL_DIR;
+
+TEST(Install, DesktopEntryAndPolkitActionAreValidAndNameTheInstalledClient) {
+    const std::string entry = std::string(VELTRA_DATA_DIR) + "/veltra.desktop";
+    const std::string action = std::string(VELTRA_DATA_DIR) + "/org.veltra.client.policy";
+    std::string out;
+    EXPECT_EQ(run_program({"desktop-file-validate", entry}, &out), 0) << out;
+    EXPECT_EQ(run_program({"xmllint", "--noout", action}, &out), 0) << out;
+    const std::string desktop = read_file(entry);
+    EXPECT_NE(desktop.find("\nExec=" + kPrefix + "/veltra\n"), std::string::npos) << desktop;
+    EXPECT_NE(desktop.find("\nPath=" + kPrefix + "\n"), std::string::npos) << desktop;
+    const std::string policy = read_file(action);
+    EXPECT_NE(policy.find("\"org.freedesktop.policykit.exec.path\">" + kPrefix + "/veltra<"), std::string::npos);
+    EXPECT_NE(policy.find("\"org.freedesktop.policykit.exec.allow_gui\">true<"), std::string::npos);
+}
+
+TEST(Install, ThePackageHoldsTheAppFolderAndItsClientStartsThere) {
+    veltra_test::TempDir work;
+    std::string out;
+    ASSERT_EQ(run_program({"cpack", "-G", "DEB", "--config", std::string(VELTRA_BUILD_DIR) + "/CPackConfig.cmake",
+                           "-B", work.path()},
+                          &out),
+              0)
+        << out;
+    std::string deb;
+    for (const auto &entry : fs::directory_iterator(work.path())) {
+        if (entry.path().extension() == ".deb") {
+            deb = entry.path();
+        }
+    }
+    ASSERT_FALSE(deb.empty()) << out;
+    std::string fields;
+    run_program({"dpkg-deb", "--field", deb, "Depends"}, &fields);
+    for (const char *package : {"openvpn", "libgtk-3-0", "libcurl4", "fonts-tlwg-purisa", "pkexec"}) {
+        EXPECT_NE(fields.find(package), std::string::npos) << package;
+    }
+    const std::string root = work.file("root");
+    ASSERT_EQ(run_program({"dpkg-deb", "-x", deb, root}, &out), 0) << out;
+
+    const std::string app = root + kPrefix;
+    struct Expected {
+        std::string path;
+        fs::file_type type;
+    };
+    const Expected expected[] = {
+        {app + "/veltra", fs::file_type::regular},
+        {app + "/openvpn/pelk.openvpn.exe", fs::file_type::symlink},
+        {app + "/flags/de.png", fs::file_type::regular},
+        {root + "/usr/share/applications/veltra.desktop", fs::file_type::regular},
+        {root + "/usr/share/polkit-1/actions/org.veltra.client.policy", fs::file_type::regular},
+        {root + "/usr/share/icons/hicolor/16x16/apps/veltra.png", fs::file_type::regular},
+        {root + "/usr/share/icons/hicolor/256x256/apps/veltra.png", fs::file_type::regular},
+    };
+    for (const Expected &e : expected) {
+        EXPECT_EQ(fs::symlink_status(e.path).type(), e.type) << e.path;
+    }
+    EXPECT_EQ(fs::read_symlink(app + "/openvpn/pelk.openvpn.exe"), "/usr/sbin/openvpn");
+    EXPECT_FALSE(fs::exists(app + "/Logs")) << "logs are the client's to make";
+
+    // Started from elsewhere, as the desktop's menu may: it works in, and
+    // logs into, its own folder.
+    veltra_test::Xvfb display;
+    ASSERT_TRUE(display.ok());
+    const std::string client = app + "/veltra";
+    const std::string display_var = "DISPLAY=" + display.display();
+    const std::string config_var = "XDG_CONFIG_HOME=" + work.file("config");
+    const char *argv[] = {client.c_str(), nullptr};
+    const char *env[] = {"VELTRA_NO_ELEVATION=1", "PATH=/usr/bin:/bin", display_var.c_str(), config_var.c_str(),
+                         nullptr};
+    GPid pid = 0;
+    ASSERT_TRUE(g_spawn_async("/", const_cast<char **>(argv), const_cast<char **>(env),
+                              static_cast<GSpawnFlags>(G_SPAWN_DO_NOT_REAP_CHILD | G_SPAWN_STDOUT_TO_DEV_NULL |
+                                                       G_SPAWN_STDERR_TO_DEV_NULL),
+                              nullptr, nullptr, &pid, nullptr));
+    std::string log;
+    const bool started = veltra_test::wait_for([&] {
+        if (!fs::is_directory(app + "/Logs/dev")) {
+            return false;
+        }
+        for (const auto &entry : fs::directory_iterator(app + "/Logs/dev")) {
+            log = read_file(entry.path());
+        }
+        return log.find("Windows controller - on login start enter\n") != std::string::npos;
+    });
+    g_autofree char *cwd = g_file_read_link(("/proc/" + std::to_string(pid) + "/cwd").c_str(), nullptr);
+    kill(pid, SIGTERM);
+    waitpid(pid, nullptr, 0);
+    EXPECT_TRUE(started) << log;
+    EXPECT_STREQ(cwd, app.c_str());
+}
+
+}  // namespace
