@@ -40,8 +40,8 @@ TEST(Install, DesktopEntryAndPolkitActionAreValidAndNameTheInstalledClient) {
 TEST(Install, ThePackageHoldsTheAppFolderAndItsClientStartsThere) {
     veltra_test::TempDir work;
     std::string out;
-    ASSERT_EQ(run_program({"cpack", "-G", "DEB", "--config", std::string(VELTRA_BUILD_DIR) + "/CPackConfig.cmake",
-                           "-B", work.path()},
+    ASSERT_EQ(run_program({"cpack", "-G", "DEB", "--config", std::string(VELTRA_BUILD_DIR) + "/CPackConfig.cmake", "-B",
+                           work.path()},
                           &out),
               0)
         << out;
@@ -91,10 +91,10 @@ TEST(Install, ThePackageHoldsTheAppFolderAndItsClientStartsThere) {
     const char *env[] = {"VELTRA_NO_ELEVATION=1", "PATH=/usr/bin:/bin", display_var.c_str(), config_var.c_str(),
                          nullptr};
     GPid pid = 0;
-    ASSERT_TRUE(g_spawn_async("/", const_cast<char **>(argv), const_cast<char **>(env),
-                              static_cast<GSpawnFlags>(G_SPAWN_DO_NOT_REAP_CHILD | G_SPAWN_STDOUT_TO_DEV_NULL |
-                                                       G_SPAWN_STDERR_TO_DEV_NULL),
-                              nullptr, nullptr, &pid, nullptr));
+    ASSERT_TRUE(g_spawn_async(
+        "/", const_cast<char **>(argv), const_cast<char **>(env),
+        static_cast<GSpawnFlags>(G_SPAWN_DO_NOT_REAP_CHILD | G_SPAWN_STDOUT_TO_DEV_NULL | G_SPAWN_STDERR_TO_DEV_NULL),
+        nullptr, nullptr, &pid, nullptr));
     std::string log;
     const bool started = veltra_test::wait_for([&] {
         if (!fs::is_directory(app + "/Logs/dev")) {
