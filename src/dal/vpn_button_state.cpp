@@ -44,6 +44,12 @@ void pelk_dal_vpn_button_state_reset(pelk_dal_vpn_button_state *state) {
     }
 }
 
+void pelk_dal_vpn_button_state_reset_error_flag(pelk_dal_vpn_button_state *state) {
+    if (state != nullptr) {
+        *state &= ~static_cast<pelk_dal_vpn_button_state>(PELK_DAL_VPN_BUTTON_STATE_ERROR);
+    }
+}
+
 int pelk_dal_vpn_button_state_is_enabled(pelk_dal_vpn_button_state state) {
     return masked(state, PELK_DAL_VPN_BUTTON_STATE_ENABLED);
 }

@@ -29,6 +29,9 @@ void pelk_dal_vpn_button_state_update(pelk_dal_vpn_button_state *state, pelk_dal
 
 // *state becomes 0, which also clears the error flag.
 void pelk_dal_vpn_button_state_reset(pelk_dal_vpn_button_state *state);
+// Clears the error flag and nothing else. No flow calls it: a new connect or
+// a server choice resets the whole word.
+void pelk_dal_vpn_button_state_reset_error_flag(pelk_dal_vpn_button_state *state);
 
 // Each gives state masked with its flag: non-zero exactly when it is set.
 int pelk_dal_vpn_button_state_is_enabled(pelk_dal_vpn_button_state state);

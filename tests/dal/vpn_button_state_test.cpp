@@ -89,6 +89,14 @@ TEST(VpnButtonStateTest, UpdateKeepsOnlyTheErrorFlagOfTheOldState) {
     }
     pelk_dal_vpn_button_state_update(nullptr, 4);
     pelk_dal_vpn_button_state_reset(nullptr);
+    pelk_dal_vpn_button_state_reset_error_flag(nullptr);
+
+    // Clearing the error flag keeps every other flag, unknown ones included.
+    for (const pelk_dal_vpn_button_state before : {96u, 80u, 64u, 32u, 0u, 0xFFFFFFFFu}) {
+        pelk_dal_vpn_button_state state = before;
+        pelk_dal_vpn_button_state_reset_error_flag(&state);
+        EXPECT_EQ(state, before & ~64u) << before;
+    }
 }
 
 TEST(VpnButtonStateTest, TheFlowsProduceTheDocumentedStatesAndTexts) {
