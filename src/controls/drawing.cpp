@@ -10,15 +10,15 @@ namespace {
 constexpr const char *kFace = "Purisa";
 constexpr double kTextGrey = 0.9;
 
-GdkColor parse_color(const char *spec) {
+GdkColor parse_color(const char *text) {
     GdkColor color{};
-    gdk_color_parse(spec, &color);
+    gdk_color_parse(text, &color);
     return color;
 }
 
-GdkRGBA parse_rgba(const char *spec) {
+GdkRGBA parse_rgba(const char *text) {
     GdkRGBA color{};
-    gdk_rgba_parse(&color, spec);
+    gdk_rgba_parse(&color, text);
     return color;
 }
 

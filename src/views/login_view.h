@@ -24,7 +24,7 @@ void pelk_views_login_view_on_login(void);
 gboolean pelk_views_login_view_on_enter_key_press(GtkWidget *widget, GdkEventKey *event, gpointer data);
 gboolean pelk_views_login_view_on_focus_select_all_field(GtkWidget *widget, GdkEvent *event, gpointer data);
 void pelk_views_login_view_on_destroy(GtkWidget *widget, gpointer data);
-void pelk_views_login_view_OnLoginCredsChanged(GObject *entry, GParamSpec *spec, gpointer data);
+void pelk_views_login_view_OnLoginCredsChanged(GObject *entry, GParamSpec *property, gpointer data);
 void pelk_views_login_view_on_btn_login_click(GtkButton *button, gpointer data);
 gboolean pelk_iews_login_view_btn_login_draw(GtkWidget *widget, cairo_t *cr, gpointer data);
 gboolean cb_login_view_redraw(gpointer data);
