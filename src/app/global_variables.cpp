@@ -2,6 +2,7 @@
 
 #include "app/logger.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -64,11 +65,31 @@ std::string openvpn_path(const char *file) {
     return paths().app_dir + "openvpn" + paths().separator + file;
 }
 
+// The logs hold the account service's replies and OpenVPN's output: only
+// the client's own user may enter their folders. A folder of ours left
+// wider by an older run is narrowed; one that is not ours (or a link) is
+// left alone, and the logger then refuses to write into it.
 void make_folder(const std::string &path) {
-    if (mkdir(path.c_str(), 0777) != 0) {
-        printf("mkdir error: %i. Path: %s\n", errno, path.c_str());
-        fflush(stdout);
+    if (mkdir(path.c_str(), 0700) == 0) {
+        return;
     }
+    const int error = errno;
+    printf("mkdir error: %i. Path: %s\n", error, path.c_str());
+    fflush(stdout);
+    if (error != EEXIST) {
+        return;
+    }
+    // A trailing '/' would make open() follow a link despite O_NOFOLLOW.
+    const std::string bare = path.substr(0, path.find_last_not_of('/') + 1);
+    const int fd = open(bare.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) {
+        return;
+    }
+    struct stat info {};
+    if (fstat(fd, &info) == 0 && info.st_uid == geteuid() && (info.st_mode & 077) != 0) {
+        fchmod(fd, 0700);
+    }
+    close(fd);
 }
 
 std::string log_path_in(const std::string &folder) {

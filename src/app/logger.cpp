@@ -4,12 +4,14 @@
 #include "platform/clock.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <mutex>
+#include <string>
 
 namespace {
 
@@ -30,6 +32,149 @@ bool write_all(int fd, const char *text, size_t length) {
         length -= static_cast<size_t>(written);
     }
     return true;
+}
+
+// Length of the well-formed UTF-8 sequence at text, or 0 when the bytes
+// there are not one.
+size_t utf8_sequence_length(const unsigned char *text, size_t available) {
+    const unsigned char lead = text[0];
+    size_t length = 0;
+    unsigned int lowest = 0;
+    if (lead >= 0xc2 && lead <= 0xdf) {
+        length = 2;
+        lowest = 0x80;
+    } else if (lead >= 0xe0 && lead <= 0xef) {
+        length = 3;
+        lowest = 0x800;
+    } else if (lead >= 0xf0 && lead <= 0xf4) {
+        length = 4;
+        lowest = 0x10000;
+    } else {
+        return 0;
+    }
+    if (available < length) {
+        return 0;
+    }
+    unsigned int code = lead & (0x7f >> length);
+    for (size_t i = 1; i < length; ++i) {
+        if ((text[i] & 0xc0) != 0x80) {
+            return 0;
+        }
+        code = (code << 6) | (text[i] & 0x3f);
+    }
+    if (code < lowest || code > 0x10ffff || (code >= 0xd800 && code <= 0xdfff)) {
+        return 0;
+    }
+    return length;
+}
+
+void append_escaped(std::string *out, unsigned char byte) {
+    static const char digits[] = "0123456789abcdef";
+    const char escaped[] = {'\\', 'x', digits[byte >> 4], digits[byte & 0x0f]};
+    out->append(escaped, sizeof escaped);
+}
+
+// Logs copy texts from outside (service replies, OpenVPN's output); on a
+// terminal or in a viewer their control bytes would be commands, not text.
+// Line ends and tabs stay. C1 controls are escaped both as UTF-8 (U+0080 to
+// U+009F) and as stray 8-bit bytes, which some terminals also obey.
+std::string escape_controls(const char *text) {
+    const auto *bytes = reinterpret_cast<const unsigned char *>(text);
+    const size_t size = strlen(text);
+    std::string out;
+    out.reserve(size);
+    for (size_t i = 0; i < size;) {
+        const unsigned char byte = bytes[i];
+        if (byte < 0x80) {
+            if ((byte < 0x20 && byte != '\n' && byte != '\r' && byte != '\t') || byte == 0x7f) {
+                append_escaped(&out, byte);
+            } else {
+                out += static_cast<char>(byte);
+            }
+            ++i;
+            continue;
+        }
+        const size_t length = utf8_sequence_length(bytes + i, size - i);
+        if (length == 0) {
+            if (byte <= 0x9f) {
+                append_escaped(&out, byte);
+            } else {
+                out += static_cast<char>(byte);
+            }
+            ++i;
+            continue;
+        }
+        const bool c1 = byte == 0xc2 && bytes[i + 1] <= 0x9f;
+        for (size_t k = 0; k < length; ++k) {
+            if (c1) {
+                append_escaped(&out, bytes[i + k]);
+            } else {
+                out += static_cast<char>(bytes[i + k]);
+            }
+        }
+        i += length;
+    }
+    return out;
+}
+
+class Descriptor {
+  public:
+    explicit Descriptor(int fd) : fd_(fd) {}
+    ~Descriptor() {
+        if (fd_ >= 0) {
+            close(fd_);
+        }
+    }
+    Descriptor(const Descriptor &) = delete;
+    Descriptor &operator=(const Descriptor &) = delete;
+    int get() const { return fd_; }
+
+  private:
+    int fd_;
+};
+
+// Opens the log file for appending, or -1. The client runs as root and the
+// logs hold replies of the account service, so: the folder must be a real
+// folder of our own that nobody else may write to, a new file is created
+// exclusively (0600), and an existing one (two runs in one UTC second share
+// a name) is used only when it is a plain file of ours, never a link, a
+// device or a pipe.
+int open_log(const char *path) {
+    const std::string whole = path;
+    const size_t slash = whole.find_last_of('/');
+    const std::string name = slash == std::string::npos ? whole : whole.substr(slash + 1);
+    // No trailing '/' on the folder: it would make open() follow a link
+    // despite O_NOFOLLOW.
+    std::string folder(".");
+    if (slash != std::string::npos) {
+        const size_t last = whole.find_last_not_of('/', slash);
+        folder = last == std::string::npos ? std::string(1, '/') : whole.substr(0, last + 1);
+    }
+    if (name.empty()) {
+        return -1;
+    }
+    const Descriptor dir(open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    struct stat info {};
+    if (dir.get() < 0 || fstat(dir.get(), &info) != 0 || info.st_uid != geteuid() || (info.st_mode & 022) != 0) {
+        return -1;
+    }
+    // O_APPEND makes each write land at the end even when another thread or
+    // a second instance appends to the same file.
+    int fd = openat(dir.get(), name.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd >= 0 || errno != EEXIST) {
+        return fd;
+    }
+    // O_NONBLOCK keeps a planted pipe from blocking the open; it changes
+    // nothing for the regular file that is the only thing accepted.
+    fd = openat(dir.get(), name.c_str(), O_WRONLY | O_APPEND | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        return -1;
+    }
+    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_uid != geteuid() || info.st_nlink != 1) {
+        close(fd);
+        return -1;
+    }
+    return fd;
 }
 
 }  // namespace
@@ -55,13 +200,12 @@ void pelk_logger_log_write(const char *path, const char *text) {
     if (path == nullptr || path[0] == '\0' || text == nullptr) {
         return;
     }
-    // O_APPEND makes each write land at the end even when another thread or
-    // a second instance appends to the same file.
-    const int fd = open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+    const int fd = open_log(path);
     if (fd < 0) {
         return;
     }
-    write_all(fd, text, strlen(text));
+    const std::string escaped = escape_controls(text);
+    write_all(fd, escaped.data(), escaped.size());
     close(fd);
 }
 
@@ -70,7 +214,7 @@ void pelk_write_dev_log(const char *text) {
         return;
     }
     std::lock_guard<std::mutex> guard(dev_log_lock);
-    fputs(text, stdout);
+    fputs(escape_controls(text).c_str(), stdout);
     fflush(stdout);
     pelk_logger_log_write(pelk_global_variable_dev_log_path(), text);
 }

@@ -1,7 +1,8 @@
 #pragma once
 
-// Per-run log files. Every text is written exactly as passed: callers carry
-// their own line ends and may write one line in several pieces.
+// Per-run log files. Every text is written as passed, except that control
+// bytes other than line ends and tabs are written escaped ("\x1b"): callers
+// carry their own line ends and may write one line in several pieces.
 
 // New text (free()): a log file name for the current UTC second,
 // "%i_%i_%i_%i_%i_%i.log" without leading zeros.
@@ -12,10 +13,12 @@ char *pelk_logger_log_generate_name(void);
 char *pelk_logger_log_new(const char *folder);
 
 // Appends text to the file at path, opening and closing it for this one
-// text. A file that cannot be opened drops the text silently.
+// text. The file is created 0600 and exclusively; an existing one is used
+// only when it is a plain file of this user in a folder nobody else can
+// write to, never through a link. Otherwise the text is dropped silently.
 void pelk_logger_log_write(const char *path, const char *text);
 
-// Writes text to standard output and appends it to this run's developer log.
-// Safe from any thread; each text is written whole, never split or mixed
-// with another thread's text.
+// Writes text to standard output and appends it to this run's developer log,
+// escaped alike in both. Safe from any thread; each text is written whole,
+// never split or mixed with another thread's text.
 void pelk_write_dev_log(const char *text);

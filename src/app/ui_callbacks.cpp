@@ -6,10 +6,11 @@
 
 namespace {
 
-// Every table ever installed stays alive until exit: a worker thread may
-// still be calling through an old one when a test installs the next.
+// Every table ever installed stays alive, past exit() too: a worker thread
+// may still be calling through an old one when a test installs the next, or
+// when the main thread runs the static destructors.
 std::mutex install_lock;
-std::deque<pelk_ui_callbacks> tables;
+std::deque<pelk_ui_callbacks> &tables = *new std::deque<pelk_ui_callbacks>;
 const pelk_ui_callbacks kNone{};
 std::atomic<const pelk_ui_callbacks *> current{&kNone};
 

@@ -37,12 +37,13 @@ struct User {
 };
 
 // Written once by pelk_platform_session_init, before any other thread
-// exists; read-only afterwards.
+// exists; read-only afterwards. Never destroyed, as the I/O thread may still
+// act as the user while exit() runs the static destructors.
 bool elevated = false;
-User user;
-std::string user_display;
-std::string user_xauthority;
-std::string cookie_copy;
+User &user = *new User;
+std::string &user_display = *new std::string;
+std::string &user_xauthority = *new std::string;
+std::string &cookie_copy = *new std::string;
 
 bool lookup_user(uid_t uid, User *out) {
     long size = sysconf(_SC_GETPW_R_SIZE_MAX);

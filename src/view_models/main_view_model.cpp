@@ -8,15 +8,20 @@
 #include "service/http_manager.h"
 #include "service/service_api.h"
 #include "view_models/login_view_model.h"
+#include "view_models/main_view_model_internal.h"
 #include "vpn/vpn_manager_thread.h"
+#include "vpn/vpn_manager_thread_internal.h"
 
 #include <glib.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <memory>
 #include <mutex>
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -28,6 +33,11 @@ constexpr pelk_dal_vpn_button_state kServerListStates = 0x23;
 constexpr pelk_dal_vpn_button_state kDisconnectStates = 0x0c;  // connected, connecting
 constexpr pelk_dal_vpn_button_state kConnectStates = 0x21;     // ready, disconnected
 
+// A tunnel check without an answer is tried again: a fresh tunnel may drop
+// the first packets while its routes settle.
+constexpr int kTunnelCheckTries = 3;
+constexpr unsigned int kTunnelCheckRetryMs = 2000;
+
 // The state word is read without a lock; state_lock makes each update and
 // its post to the tray one step, so the tray sees states in the order set.
 std::atomic<pelk_dal_vpn_button_state> vpn_state{PELK_DAL_VPN_BUTTON_STATE_DISABLED};
@@ -36,6 +46,13 @@ std::mutex state_lock;
 std::atomic<int> server_list_enabled{0};
 std::atomic<int> vpn_alive{0};
 std::atomic<int> update_ip_job{kIdle};
+
+// The connection whose tunnel may be judged; 0 when none. Changed under
+// state_lock, so that "connected" is set only while it is still current.
+std::atomic<unsigned int> current_connection{0};
+
+std::atomic<void (*)(unsigned int, int)> hook_before_request{nullptr};
+std::atomic<void (*)(unsigned int)> hook_before_answer{nullptr};
 
 std::mutex authentication_lock;
 pelk_json_authentication authentication_record{};
@@ -76,8 +93,60 @@ gboolean deliver_tray_state(gpointer data) {
 
 void free_state_copy(gpointer data) { delete static_cast<pelk_dal_vpn_button_state *>(data); }
 
-// Whether the lookup running on this thread recorded an address.
-thread_local bool address_recorded = false;
+// A lookup in progress, found again by its reply handler through the
+// response record it runs on.
+struct Lookup {
+    unsigned int connection = 0;
+    bool answered = false;
+};
+
+std::mutex lookups_lock;
+// Never destroyed: lookup threads are detached and may still run at exit.
+std::vector<std::pair<const http_response *, Lookup *>> &lookups() {
+    static auto *running = new std::vector<std::pair<const http_response *, Lookup *>>();
+    return *running;
+}
+
+Lookup *lookup_of(const http_response *response) {
+    std::lock_guard<std::mutex> guard(lookups_lock);
+    for (const auto &entry : lookups()) {
+        if (entry.first == response) {
+            return entry.second;
+        }
+    }
+    return nullptr;
+}
+
+// Views keep pointers into every list they were shown; lists replaced by a
+// later sign-in stay here until the process ends (one per sign-in).
+std::vector<server_entity_container *> &replaced_lists() {
+    static auto *lists = new std::vector<server_entity_container *>();
+    return *lists;
+}
+
+// The process's first thread is the one that runs the GTK main loop.
+void assert_main_thread() { g_assert(gettid() == getpid()); }
+
+bool is_current(unsigned int connection) { return connection == current_connection.load(); }
+
+// The job state belongs to the lookups of the current connection (or, with
+// none, to those made for none): a late answer of another must not show.
+void set_job_state_for(unsigned int connection, int job) {
+    if (is_current(connection)) {
+        update_ip_job = job;
+    }
+}
+
+// Called with state_lock held.
+void set_state_locked(pelk_dal_vpn_button_state value) {
+    const pelk_dal_vpn_button_state merged = pelk_dal_vpn_button_state_updated(vpn_state.load(), value);
+    vpn_state.store(merged);
+    // Under the lock, so the log shows the states in the order they were set.
+    g_autofree char *line = g_strdup_printf("vpn state: %u\n", merged);
+    pelk_write_dev_log(line);
+    pelk_view_model_main_is_server_list_enabled_set((value & kServerListStates) != 0 ? 1 : 0);
+    pelk_view_model_main_set_status_icon(merged);
+}
 
 // Selection under the selected-server lock, held by the caller.
 void select_locked(pelk_dal_server_entity *server) {
@@ -115,16 +184,14 @@ void pelk_view_model_main_authentication_set(pelk_json_authentication authentica
 }
 
 void pelk_view_model_main_authentication_get(pelk_json_authentication *authentication) {
+    assert_main_thread();
     std::lock_guard<std::mutex> guard(authentication_lock);
     *authentication = authentication_record;
 }
 
 void pelk_view_model_main_vpn_state_set(pelk_dal_vpn_button_state value) {
     std::lock_guard<std::mutex> guard(state_lock);
-    const pelk_dal_vpn_button_state merged = pelk_dal_vpn_button_state_updated(vpn_state.load(), value);
-    vpn_state.store(merged);
-    pelk_view_model_main_is_server_list_enabled_set((value & kServerListStates) != 0 ? 1 : 0);
-    pelk_view_model_main_set_status_icon(merged);
+    set_state_locked(value);
 }
 
 void pelk_view_model_main_vpn_state_reset(void) {
@@ -152,23 +219,88 @@ void pelk_view_model_main_is_vpn_alive_set(int alive) {
 
 int pelk_view_model_main_is_vpn_alive_get(void) { return vpn_alive; }
 
-void pelk_view_model_main_update_public_ip(void) {
-    address_recorded = false;
-    update_ip_job = kRunning;
-    pelk_write_dev_log("pelk_controls_public_ip_widget_update_ip enter \n");
-    http_response *response = http_response_new(on_http_response_public_ip);
-    pelk_write_dev_log("pelk_controls_public_ip_widget_update_ip exec url \n");
-    const int result = http_manager_url_exec(http_manager_method_get_public_ip_url(), response);
-    http_response_free(response);
-    update_ip_job = result == 0 ? kDone : kFailed;
+void pelk_view_model_main_connection_begin(unsigned int connection, int alive) {
+    std::lock_guard<std::mutex> guard(state_lock);
+    vpn_alive = alive;
+    current_connection = connection;
+}
 
-    // The lookup through a new tunnel is what decides "connected"; one that
-    // brings no address back cannot decide it, and without this the state
-    // would stay at "Connecting..." for as long as OpenVPN runs.
-    const bool tunnel_check = vpn_alive && pelk_view_model_main_has_initial_ip() &&
-                              (vpn_state.load() & PELK_DAL_VPN_BUTTON_STATE_CONNECTING) != 0;
-    if (!address_recorded && tunnel_check) {
-        pelk_write_dev_log("pelk_controls_public_ip_widget_update_ip: no address through the tunnel\n");
+void pelk_view_model_main_connection_end(void) {
+    std::lock_guard<std::mutex> guard(state_lock);
+    current_connection = 0;
+}
+
+void pelk_view_model_main_vpn_stopped(void) { vpn_alive = 0; }
+
+unsigned int pelk_view_model_main_current_connection(void) { return current_connection; }
+
+void pelk_view_model_main_lookup_hooks_set(const pelk_view_model_main_lookup_hooks *hooks) {
+    hook_before_request = hooks != nullptr ? hooks->before_request : nullptr;
+    hook_before_answer = hooks != nullptr ? hooks->before_answer : nullptr;
+}
+
+namespace {
+
+// One try of a lookup for connection; true when an address came back.
+bool look_up_once(unsigned int connection, int attempt) {
+    if (auto *hook = hook_before_request.load()) {
+        hook(connection, attempt);
+    }
+    set_job_state_for(connection, kRunning);
+    pelk_write_dev_log("pelk_controls_public_ip_widget_update_ip enter \n");
+    Lookup lookup;
+    lookup.connection = connection;
+    http_response *response = http_response_new(on_http_response_public_ip);
+    if (response != nullptr) {
+        std::lock_guard<std::mutex> guard(lookups_lock);
+        lookups().emplace_back(response, &lookup);
+    }
+    pelk_write_dev_log("pelk_controls_public_ip_widget_update_ip exec url \n");
+    const int result =
+        response != nullptr ? http_manager_url_exec(http_manager_method_get_public_ip_url(), response) : 1;
+    if (response != nullptr) {
+        std::lock_guard<std::mutex> guard(lookups_lock);
+        auto &running = lookups();
+        for (auto entry = running.begin(); entry != running.end(); ++entry) {
+            if (entry->first == response) {
+                running.erase(entry);
+                break;
+            }
+        }
+    }
+    http_response_free(response);
+    set_job_state_for(connection, result == 0 ? kDone : kFailed);
+    pelk_write_dev_log("pelk_controls_public_ip_widget_update_ip exit \n");
+    return lookup.answered;
+}
+
+}  // namespace
+
+void pelk_view_model_main_update_public_ip(void) { look_up_once(0, 1); }
+
+void pelk_view_model_main_update_public_ip_for(unsigned int connection) {
+    if (connection == 0) {
+        pelk_view_model_main_update_public_ip();
+        return;
+    }
+    g_autofree char *line = g_strdup_printf("public ip: checking the tunnel of connection %u\n", connection);
+    pelk_write_dev_log(line);
+    for (int attempt = 1; attempt <= kTunnelCheckTries; ++attempt) {
+        if (!is_current(connection)) {
+            return;  // a disconnect came first: nothing left to judge
+        }
+        if (look_up_once(connection, attempt)) {
+            return;
+        }
+        if (attempt < kTunnelCheckTries) {
+            pelk_write_dev_log("pelk_controls_public_ip_widget_update_ip: no address yet, trying again\n");
+            vpn_manager_thread_sleep(kTunnelCheckRetryMs);
+        }
+    }
+    // Without an answer the tunnel cannot be judged, and without this the
+    // state would stay at "Connecting..." for as long as OpenVPN runs.
+    pelk_write_dev_log("pelk_controls_public_ip_widget_update_ip: no address through the tunnel\n");
+    if (is_current(connection)) {
         pelk_ui_report_vpn_error();
     }
 }
@@ -192,14 +324,24 @@ int on_http_response_public_ip(http_response *response) {
     // A reply without an address says nothing about the tunnel; recording it
     // would make an empty text the address "seen without a tunnel".
     if (reply.ip_address != nullptr && reply.ip_address[0] != '\0') {
-        address_recorded = true;
-        pelk_view_model_main_geo_set(reply.ip_address, reply.country_code);
+        // A reply handled outside a lookup of ours counts as one for no
+        // connection: it can only teach the address outside the tunnel.
+        Lookup *lookup = lookup_of(response);
+        const unsigned int connection = lookup != nullptr ? lookup->connection : 0;
+        if (lookup != nullptr) {
+            lookup->answered = true;
+        }
+        if (auto *hook = hook_before_answer.load()) {
+            hook(connection);
+        }
+        pelk_view_model_main_geo_set_for(connection, reply.ip_address, reply.country_code);
     }
     pelk_json_public_ip_clear(&reply);
     return 0;
 }
 
 server_entity_container *pelk_view_model_main_server_list_get(void) {
+    assert_main_thread();
     std::lock_guard<std::mutex> guard(server_list_lock);
     return server_list;
 }
@@ -207,17 +349,15 @@ server_entity_container *pelk_view_model_main_server_list_get(void) {
 void pelk_view_model_main_server_list_set(server_entity_container *list) {
     std::lock_guard<std::mutex> list_guard(server_list_lock);
     std::lock_guard<std::mutex> selected_guard(selected_server_lock);
-    server_entity_container *old_list = server_list;
+    if (server_list != nullptr && server_list != list) {
+        replaced_lists().push_back(server_list);
+    }
     server_list = list;
     select_locked(server_entity_container_find_favorite(server_list));
-    // The old list is only reachable from here and from views of the window
-    // that a new sign-in has already replaced.
-    if (old_list != list) {
-        server_entity_container_free(old_list);
-    }
 }
 
 pelk_dal_server_entity *pelk_view_model_main_selected_server_get(void) {
+    assert_main_thread();
     std::lock_guard<std::mutex> guard(selected_server_lock);
     return selected_server;
 }
@@ -230,7 +370,9 @@ void pelk_view_model_main_selected_server_set(pelk_dal_server_entity *server) {
 void pelk_view_model_main_selected_server_reset(void) { pelk_view_model_main_selected_server_set(nullptr); }
 
 pelk_dal_server_entity *pelk_view_model_main_favorite_server_get(void) {
-    return server_entity_container_find_favorite(pelk_view_model_main_server_list_get());
+    assert_main_thread();
+    std::lock_guard<std::mutex> guard(server_list_lock);
+    return server_entity_container_find_favorite(server_list);
 }
 
 int on_http_response_server_list(http_response *response) {
@@ -256,31 +398,52 @@ int on_http_response_server_list(http_response *response) {
 }
 
 void pelk_view_model_main_geo_set(const char *ip, const char *country_code) {
-    std::lock_guard<std::mutex> remote_ip_guard(remote_ip_lock);
-    std::lock_guard<std::mutex> remote_country_guard(remote_country_lock);
-    std::lock_guard<std::mutex> initial_ip_guard(initial_ip_lock);
-    std::lock_guard<std::mutex> initial_country_guard(initial_country_lock);
-    log_texts({"geo_set enter \n", "country code:", country_code != nullptr ? country_code : "null", "\n",
-               "ip:", ip != nullptr ? ip : "null", "\n"});
+    pelk_view_model_main_geo_set_for(0, ip, country_code);
+}
 
-    if (initial_ip == nullptr && initial_country == nullptr) {
-        pelk_write_dev_log("geo_set: setting initial \n");
-        initial_ip = pelk_string_helper_string_new_from(ip);
-        initial_country = pelk_string_helper_string_new_from(country_code);
-    } else if (vpn_alive) {
-        pelk_write_dev_log("geo_set: setting remote \n");
-        release(remote_ip);
-        release(remote_country);
-        remote_ip = pelk_string_helper_string_new_from(ip);
-        remote_country = pelk_string_helper_string_new_from(country_code);
-        if (strcmp(remote_ip, initial_ip) != 0) {
-            pelk_view_model_main_vpn_state_set(PELK_DAL_VPN_BUTTON_STATE_CONNECTED);
+void pelk_view_model_main_geo_set_for(unsigned int connection, const char *ip, const char *country_code) {
+    bool error = false;
+    {
+        std::lock_guard<std::mutex> remote_ip_guard(remote_ip_lock);
+        std::lock_guard<std::mutex> remote_country_guard(remote_country_lock);
+        std::lock_guard<std::mutex> initial_ip_guard(initial_ip_lock);
+        std::lock_guard<std::mutex> initial_country_guard(initial_country_lock);
+        log_texts({"geo_set enter \n", "country code:", country_code != nullptr ? country_code : "null", "\n",
+                   "ip:", ip != nullptr ? ip : "null", "\n"});
+
+        if (initial_ip == nullptr && initial_country == nullptr) {
+            // No child is started before this address is known, so whatever
+            // lookup brought it, it did not pass through a tunnel.
+            pelk_write_dev_log("geo_set: setting initial \n");
+            initial_ip = pelk_string_helper_string_new_from(ip);
+            initial_country = pelk_string_helper_string_new_from(country_code);
+        } else if (connection == 0 || !is_current(connection)) {
+            // Nobody knows whether this answer passed through the current
+            // tunnel (the start-up lookup may land while it comes up), so it
+            // can neither confirm nor fault it.
+            pelk_write_dev_log("geo_set: not for the current connection, ignored \n");
+        } else if (vpn_alive) {
+            pelk_write_dev_log("geo_set: setting remote \n");
+            release(remote_ip);
+            release(remote_country);
+            remote_ip = pelk_string_helper_string_new_from(ip);
+            remote_country = pelk_string_helper_string_new_from(country_code);
+            if (strcmp(remote_ip, initial_ip) != 0) {
+                std::lock_guard<std::mutex> guard(state_lock);
+                // A disconnect asked for meanwhile wins over this answer.
+                if (is_current(connection)) {
+                    set_state_locked(PELK_DAL_VPN_BUTTON_STATE_CONNECTED);
+                }
+            } else {
+                // The tunnel is up but traffic does not leave through it.
+                error = true;
+            }
         } else {
-            // The tunnel is up but traffic does not leave through it.
-            pelk_ui_report_vpn_error();
+            clear_remote_locked();
         }
-    } else {
-        clear_remote_locked();
+    }
+    if (error) {
+        pelk_ui_report_vpn_error();
     }
 }
 
@@ -350,6 +513,7 @@ void pelk_view_model_main_vpn_button_invoke_vpn_connect(void) {
 
 void pelk_view_model_main_vpn_button_invoke_vpn_disconnect(void) {
     pelk_write_dev_log("vpn_button_invoke_vpn_disconnect enter. \n");
+    pelk_view_model_main_connection_end();
     pelk_view_model_main_vpn_state_set(PELK_DAL_VPN_BUTTON_STATE_DISCONNECTING);
     vpn_manager_thread_invoke_vpn_stop();
     pelk_write_dev_log("vpn_button_invoke_vpn_disconnect exit. \n");

@@ -13,7 +13,8 @@ struct http_response;
 
 // Takes over the signed-in account's record (and its texts).
 void pelk_view_model_main_authentication_set(pelk_json_authentication authentication);
-// Fills *authentication with the record; the texts stay owned here.
+// Fills *authentication with the record; the texts stay owned here and are
+// replaced by the next sign-in on the main thread. Main thread only.
 void pelk_view_model_main_authentication_get(pelk_json_authentication *authentication);
 
 // The state becomes value, keeping the error flag; updates the server-list
@@ -31,22 +32,51 @@ void pelk_view_model_main_is_server_list_enabled_set(int enabled);
 void pelk_view_model_main_is_vpn_alive_set(int alive);
 int pelk_view_model_main_is_vpn_alive_get(void);
 
-// One lookup of the public address (blocking; worker threads only).
+// Connections are numbered by the VPN manager, from 1, one per OpenVPN child
+// it starts; 0 stands for no connection. Only a lookup made for the current
+// connection judges its tunnel.
+//
+// The manager has started the child of connection (with the address outside
+// the tunnel known); alive says whether the child runs.
+void pelk_view_model_main_connection_begin(unsigned int connection, int alive);
+// A disconnect was asked for or has begun: no answer judges a tunnel any more.
+void pelk_view_model_main_connection_end(void);
+// The child was ended on purpose: not alive, and no error.
+void pelk_view_model_main_vpn_stopped(void);
+
+// One lookup of the public address for no connection (blocking; worker
+// threads only): it can only learn the address outside the tunnel.
 void pelk_view_model_main_update_public_ip(void);
+// The lookup for connection's "Initialization Sequence Completed": the check
+// of its tunnel. One without an answer is tried again, three tries within
+// about 5 s, before the error path; it stops once the connection has ended.
+void pelk_view_model_main_update_public_ip_for(unsigned int connection);
 // 0 idle, 1 running, 2 done, 3 failed.
 int pelk_view_model_main_update_ip_job_state_get(void);
 
-// The list is shared, not copied; setting one selects its favourite.
+// The list is shared, not copied, and views keep pointers into it: a list
+// replaced by a later one stays alive until the process ends. Setting one
+// selects its favourite.
+// Main thread only: the pointer is the one views draw from.
 server_entity_container *pelk_view_model_main_server_list_get(void);
 void pelk_view_model_main_server_list_set(server_entity_container *list);
+// Main thread only.
 pelk_dal_server_entity *pelk_view_model_main_selected_server_get(void);
 void pelk_view_model_main_selected_server_set(pelk_dal_server_entity *server);
 void pelk_view_model_main_selected_server_reset(void);
+// Main thread only.
 pelk_dal_server_entity *pelk_view_model_main_favorite_server_get(void);
 
-// Records a public address: the first is the one without a tunnel; later
-// ones, while OpenVPN runs, decide whether the tunnel works.
+// Records a public address seen by a lookup for no connection: the first one
+// is the address without a tunnel; later ones change nothing.
 void pelk_view_model_main_geo_set(const char *ip, const char *country_code);
+// Records a public address seen by a lookup made for connection (0: none).
+// While no address is known it becomes the one without a tunnel (no child
+// is started before that). Otherwise only the current connection's answer,
+// while its child is alive, judges the tunnel: a changed address is
+// "connected", the same one the error path. An answer of an earlier
+// connection, or of none, changes nothing.
+void pelk_view_model_main_geo_set_for(unsigned int connection, const char *ip, const char *country_code);
 void pelk_view_model_main_geo_remote_reset(void);
 // New texts (pelk_string_helper_string_free): the address seen through the
 // tunnel, else the one without; its country; its flag picture's path.

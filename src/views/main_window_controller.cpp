@@ -3,8 +3,13 @@
 #include "view_models/main_view_model.h"
 #include "views/main_view.h"
 #include "vpn/public_ip_updater.h"
+#include "vpn/vpn_worker_threads.h"
 
-void pelk_main_window_controller_on_vpn_started(void) { public_ip_updater_thread_start(); }
+void pelk_main_window_controller_on_vpn_started(void) {
+    // Runs on the reader of the child that reported the tunnel up; the check
+    // is made for that child, so a late one cannot judge a later tunnel.
+    public_ip_updater_thread_start_for_connection(vpn_std_out_thread_connection());
+}
 
 void pelk_main_window_controller_on_vpn_error(void) {
     pelk_view_model_main_vpn_state_set(PELK_DAL_VPN_BUTTON_STATE_ERROR);

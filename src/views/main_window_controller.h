@@ -5,7 +5,8 @@
 // The VPN engine's events, turned into connection states. Called on the VPN
 // worker threads; they touch only the main view model, never a window.
 
-// The tunnel reports it is up: check the public address through it.
+// The tunnel reports it is up: check the public address through it. Called
+// on the standard-output reader of the child whose tunnel came up.
 void pelk_main_window_controller_on_vpn_started(void);
 // OpenVPN reported errors, died, or the address did not change: set the
 // error flag and disconnect.

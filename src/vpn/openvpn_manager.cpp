@@ -7,6 +7,8 @@
 
 #include <glib.h>
 
+#include <mutex>
+
 int openvpn_manager_start(const char *user_name, const char *password, const char *server_address, const int32_t *ports,
                           int port_count) {
     pelk_owned_text cert(pelk_global_variable_path_to_openvpn_cert_new());
@@ -20,5 +22,10 @@ int openvpn_manager_start(const char *user_name, const char *password, const cha
 
 int openvpn_manager_stop(void) {
     pelk_vpn_subprocess_free();
+    // The first stop of a run is start-up's: by now any OpenVPN that an
+    // earlier, dead client left has been ended, so the files recorded for it
+    // can go. Only then: later the record names this run's own live files.
+    static std::once_flag earlier_run_cleaned;
+    std::call_once(earlier_run_cleaned, config_generator_delete_recorded_files);
     return 0;
 }

@@ -1,5 +1,6 @@
 #include "vpn/vpn_controller.h"
 
+#include "app/logger.h"
 #include "app/ui_callbacks.h"
 #include "vpn/vpn_worker_threads.h"
 
@@ -21,6 +22,7 @@ void pelk_vpn_controller_on_process_std_out_update(const char *piece) {
     // The longer marker contains the shorter one, so it is tested first.
     // Each piece stands alone: a marker split across two is not seen.
     if (strstr(piece, "Initialization Sequence Completed With Errors") != nullptr) {
+        pelk_write_dev_log("vpn_controller: OpenVPN reported errors\n");
         pelk_ui_report_vpn_error();
     } else if (strstr(piece, "Initialization Sequence Completed") != nullptr) {
         pelk_ui_report_vpn_started();

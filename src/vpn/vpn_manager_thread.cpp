@@ -12,6 +12,7 @@
 #include "vpn/openvpn_manager.h"
 #include "vpn/vpn_controller.h"
 #include "vpn/vpn_manager_thread_internal.h"
+#include "vpn/vpn_process.h"
 
 #include <glib.h>
 
@@ -42,12 +43,14 @@ struct Request {
 // Lives for the whole process: the manager thread is never joined, so its
 // state must outlive static destruction at exit.
 struct Manager {
-    std::atomic<int> command{kIdle};
-    std::atomic<int> busy{0};
+    std::atomic<int> vpn_manager_command{kIdle};
+    std::atomic<int> vpn_manager_busy{0};
     std::atomic<unsigned int> time_divisor{1};
     std::atomic<bool> started{false};
+    // The number of the child started last; 0 before the first.
+    std::atomic<unsigned int> connection{0};
     std::mutex request_lock;
-    Request request;
+    Request vpn_manager_request;
 };
 
 Manager &manager() {
@@ -82,27 +85,41 @@ void connect_job() {
     Request job;
     {
         std::lock_guard<std::mutex> guard(manager().request_lock);
-        job = manager().request;
+        job = manager().vpn_manager_request;
     }
     request_ports(job);
     {
         std::lock_guard<std::mutex> guard(manager().request_lock);
-        job.ports = manager().request.ports;
+        job.ports = manager().vpn_manager_request.ports;
+    }
+
+    // The start-up lookup may have brought the address meanwhile; without
+    // it no answer through the tunnel could be told from one without.
+    if (!pelk_view_model_main_has_initial_ip()) {
+        pelk_write_dev_log("vpn_manager_thread - no address outside the tunnel known, OpenVPN not started\n");
+        pelk_ui_report_vpn_error();
+        return;
     }
 
     pelk_write_dev_log("vpn_manager thread - openvpn_manager_start!\n");
     openvpn_manager_start(job.user_name.c_str(), job.password.c_str(), job.server_address.c_str(), job.ports.data(),
                           static_cast<int>(job.ports.size()));
+    // Numbered before its readers start, so that the tunnel check their
+    // output asks for carries this child's number.
+    const unsigned int connection = manager().connection.fetch_add(1) + 1;
+    pelk_view_model_main_connection_begin(connection, pelk_vpn_subprocess_is_alive());
     pelk_vpn_controller_on_vpn_started();
     pelk_write_dev_log("vpn_manager_thread - connect done\n");
 }
 
 void disconnect_job() {
     pelk_write_dev_log("vpn_manager_thread - disconnect enter\n");
+    pelk_view_model_main_connection_end();
     pelk_ui_report_vpn_disconnecting();
     pelk_vpn_controller_on_vpn_stoped();
     vpn_manager_thread_sleep(kPollMs);
     openvpn_manager_stop();
+    pelk_view_model_main_vpn_stopped();
     vpn_manager_thread_sleep(kAfterStopMs);
     pelk_ui_report_vpn_disconnected();
     vpn_manager_thread_sleep(kAfterDisconnectedMs);
@@ -116,19 +133,19 @@ void disconnect_job() {
         vpn_manager_thread_sleep(kPollMs);
         // Taking the command and marking the job are one step, so a connect
         // request never sees the manager idle while a job is about to run.
-        int command = m.command.load();
+        int command = m.vpn_manager_command.load();
         if (command == kIdle) {
             continue;
         }
-        m.busy = 1;
-        command = m.command.exchange(kIdle);
+        m.vpn_manager_busy = 1;
+        command = m.vpn_manager_command.exchange(kIdle);
         pelk_write_dev_log("vpn_manager thread - awaked!\n");
         if (command == kConnect) {
             connect_job();
         } else if (command == kDisconnect) {
             disconnect_job();
         }
-        m.busy = 0;
+        m.vpn_manager_busy = 0;
     }
 }
 
@@ -144,11 +161,13 @@ void vpn_manager_thread_set_time_divisor(unsigned int divisor) { manager().time_
 
 void vpn_manager_thread_sleep(unsigned int milliseconds) { pelk_sleep(milliseconds / manager().time_divisor); }
 
-int vpn_manager_thread_is_busy(void) { return manager().busy; }
+int vpn_manager_thread_is_busy(void) { return manager().vpn_manager_busy; }
 
-int vpn_manager_thread_command(void) { return manager().command; }
+unsigned int vpn_manager_thread_connection(void) { return manager().connection; }
 
-void vpn_manager_thread_reset_command(void) { manager().command = kIdle; }
+int vpn_manager_thread_command(void) { return manager().vpn_manager_command; }
+
+void vpn_manager_thread_reset_command(void) { manager().vpn_manager_command = kIdle; }
 
 int vpn_manager_thread_start(void) {
     pelk_write_dev_log("Spawning vpn_manager thread\n");
@@ -169,31 +188,31 @@ void vpn_manager_thread_invoke_vpn_start(const char *user_name, const char *pass
     for (;;) {
         log_lines({"vpn_manager thread - start invoked\n", "USERNAME:", user_name != nullptr ? user_name : "", "\n",
                    "PASSWORD:", "***", "\n", "SERVER:", server_address != nullptr ? server_address : "", "\n"});
-        if (m.busy) {
+        if (m.vpn_manager_busy) {
             pelk_write_dev_log("vpn_manager thread - busy. Retry\n");
             vpn_manager_thread_sleep(kPollMs);
             continue;
         }
         {
             std::lock_guard<std::mutex> guard(m.request_lock);
-            m.request.user_name = user_name != nullptr ? user_name : "";
-            m.request.password = password != nullptr ? password : "";
-            m.request.server_address = server_address != nullptr ? server_address : "";
+            m.vpn_manager_request.user_name = user_name != nullptr ? user_name : "";
+            m.vpn_manager_request.password = password != nullptr ? password : "";
+            m.vpn_manager_request.server_address = server_address != nullptr ? server_address : "";
         }
-        m.command = kConnect;
+        m.vpn_manager_command = kConnect;
         vpn_manager_thread_sleep(kPollMs);
         return;
     }
 }
 
-void vpn_manager_thread_invoke_vpn_stop(void) { manager().command = kDisconnect; }
+void vpn_manager_thread_invoke_vpn_stop(void) { manager().vpn_manager_command = kDisconnect; }
 
 void vpn_manager_thread_on_server_ports_loaded(int *ports, int count) {
     std::vector<int32_t> list(ports, ports + (ports != nullptr && count > 0 ? count : 0));
     free(ports);
     {
         std::lock_guard<std::mutex> guard(manager().request_lock);
-        manager().request.ports = list;
+        manager().vpn_manager_request.ports = list;
     }
     pelk_write_dev_log("vpn_manager thread - Ports accepted!\n");
     for (int32_t port : list) {

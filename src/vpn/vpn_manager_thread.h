@@ -15,6 +15,10 @@ void vpn_manager_thread_invoke_vpn_start(const char *user_name, const char *pass
 // Asks for a disconnect; returns at once.
 void vpn_manager_thread_invoke_vpn_stop(void);
 
+// The number of the OpenVPN child the manager started last (1, 2, ...; 0
+// before the first): what a tunnel check is made for.
+unsigned int vpn_manager_thread_connection(void);
+
 // Installs the ports of the server being connected; takes the array (free()).
 void vpn_manager_thread_on_server_ports_loaded(int *ports, int count);
 

@@ -1,18 +1,25 @@
 #include "vpn/vpn_process.h"
 
+#include "app/global_variables.h"
 #include "app/logger.h"
+#include "app/owned_text.h"
+#include "vpn/config_generator.h"
 #include "vpn/vpn_process_internal.h"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <glib.h>
-#include <glib/gstdio.h>
+#include <poll.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
+#include <climits>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <string>
@@ -39,9 +46,9 @@ constexpr auto kTerminateGrace = std::chrono::seconds(3);
 constexpr auto kPollStep = std::chrono::milliseconds(10);
 constexpr const char *kProgramName = "pelk.openvpn.exe";
 
-// The record of the one child. Guarded by child_lock; readers copy a pipe
+// The record of the one child. Guarded by subprocess_lock; readers copy a pipe
 // reference under the lock and read without it.
-struct Child {
+struct pelk_vpn_subprocess {
     bool running = false;
     bool reaped = false;
     pid_t pid = -1;
@@ -52,8 +59,10 @@ struct Child {
     std::string credentials_path;
 };
 
-std::mutex child_lock;
-Child child;
+std::mutex subprocess_lock;
+// Never destroyed: exit() runs static destructors while the manager thread
+// or a reader may still hold the record.
+pelk_vpn_subprocess &subprocess = *new pelk_vpn_subprocess;
 
 int errno_of_spawn_error(const GError *error) {
     if (error == nullptr || error->domain != G_SPAWN_ERROR) {
@@ -88,12 +97,8 @@ void report(const char *text, int error_number) {
 }
 
 void delete_files(const std::string &config_path, const std::string &credentials_path) {
-    if (!credentials_path.empty()) {
-        g_remove(credentials_path.c_str());
-    }
-    if (!config_path.empty()) {
-        g_remove(config_path.c_str());
-    }
+    config_generator_delete_file(credentials_path.c_str());
+    config_generator_delete_file(config_path.c_str());
 }
 
 // Waits for pid to end within the grace time; true when it was reaped.
@@ -112,25 +117,25 @@ bool reap_within(pid_t pid, std::chrono::steady_clock::duration grace) {
     }
 }
 
-// Ends the child on record. Called with child_lock held.
+// Ends the child on record. Called with subprocess_lock held.
 void end_child_locked() {
     pelk_write_dev_log("vpn_subprocess_free: Terminate\n");
-    if (!child.reaped) {
+    if (!subprocess.reaped) {
         // SIGTERM first: OpenVPN then removes the routes it added, which a
         // SIGKILL would leave behind.
-        kill(child.pid, SIGTERM);
-        if (!reap_within(child.pid, kTerminateGrace)) {
-            kill(child.pid, SIGKILL);
+        kill(subprocess.pid, SIGTERM);
+        if (!reap_within(subprocess.pid, kTerminateGrace)) {
+            kill(subprocess.pid, SIGKILL);
             int status = 0;
-            while (waitpid(child.pid, &status, 0) < 0 && errno == EINTR) {
+            while (waitpid(subprocess.pid, &status, 0) < 0 && errno == EINTR) {
             }
         }
     }
-    if (child.stdin_fd >= 0) {
-        close(child.stdin_fd);
+    if (subprocess.stdin_fd >= 0) {
+        close(subprocess.stdin_fd);
     }
-    delete_files(child.config_path, child.credentials_path);
-    child = Child{};
+    delete_files(subprocess.config_path, subprocess.credentials_path);
+    subprocess = pelk_vpn_subprocess{};
 }
 
 std::string base_name(const std::string &path) {
@@ -138,45 +143,216 @@ std::string base_name(const std::string &path) {
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-// The program file names a process is known by: that of its executable and
-// that of its argument 0 (the client's child runs a link, so only argument 0
-// carries the name). The kernel's short "comm" name is cut to 15 characters
-// and cannot tell names apart.
-bool process_is_named(pid_t pid, const char *name) {
-    const std::string proc = "/proc/" + std::to_string(pid);
-    char target[4096];
-    const ssize_t length = readlink((proc + "/exe").c_str(), target, sizeof target - 1);
-    if (length > 0 && base_name(std::string(target, static_cast<size_t>(length))) == name) {
+class Descriptor {
+  public:
+    explicit Descriptor(int fd = -1) : fd_(fd) {}
+    ~Descriptor() {
+        if (fd_ >= 0) {
+            close(fd_);
+        }
+    }
+    Descriptor(Descriptor &&other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
+    Descriptor &operator=(Descriptor &&other) noexcept {
+        if (this != &other) {
+            if (fd_ >= 0) {
+                close(fd_);
+            }
+            fd_ = other.fd_;
+            other.fd_ = -1;
+        }
+        return *this;
+    }
+    Descriptor(const Descriptor &) = delete;
+    Descriptor &operator=(const Descriptor &) = delete;
+    int get() const { return fd_; }
+
+  private:
+    int fd_;
+};
+
+// Up to limit bytes of a file under a /proc/PID folder; "" when unreadable.
+std::string read_proc_file(int proc_fd, const char *name, size_t limit) {
+    const Descriptor fd(openat(proc_fd, name, O_RDONLY | O_CLOEXEC));
+    if (fd.get() < 0) {
+        return "";
+    }
+    std::string text(limit, '\0');
+    size_t done = 0;
+    while (done < limit) {
+        const ssize_t n = read(fd.get(), text.data() + done, limit - done);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            break;
+        }
+        done += static_cast<size_t>(n);
+    }
+    text.resize(done);
+    return text;
+}
+
+// The process's executable; "" for one that has none any more (a zombie, a
+// kernel thread) or that we may not inspect. A program replaced on disk
+// while it runs (a package upgrade) still counts as that program.
+std::string executable_of(int proc_fd) {
+    char target[PATH_MAX];
+    const ssize_t length = readlinkat(proc_fd, "exe", target, sizeof target - 1);
+    if (length <= 0) {
+        return "";
+    }
+    std::string path(target, static_cast<size_t>(length));
+    const std::string deleted = " (deleted)";
+    if (path.size() > deleted.size() && path.compare(path.size() - deleted.size(), deleted.size(), deleted) == 0) {
+        path.resize(path.size() - deleted.size());
+    }
+    return path;
+}
+
+// Real and effective user both ours: as root, another user's process of the
+// same name is that user's business, not a stray of ours.
+bool runs_as_us(int proc_fd) {
+    const std::string status = read_proc_file(proc_fd, "status", 4096);
+    const size_t at = status.find("\nUid:");
+    if (at == std::string::npos) {
+        return false;
+    }
+    unsigned long real = 0;
+    unsigned long effective = 0;
+    if (sscanf(status.c_str() + at, "\nUid: %lu %lu", &real, &effective) != 2) {
+        return false;
+    }
+    return real == geteuid() && effective == geteuid();
+}
+
+// Whether the process behind proc_fd is one of ours named name: its
+// executable carries the name, or it runs the program the app's own
+// openvpn link points to and its argument 0 carries the name (the link's
+// target shows as executable). The kernel's short "comm" name is cut to 15
+// characters and cannot tell names apart. A root process elsewhere that only
+// calls itself so in argument 0 is not ours to end.
+bool process_matches(int proc_fd, const char *name, const std::string &own_program) {
+    if (!runs_as_us(proc_fd)) {
+        return false;
+    }
+    const std::string executable = executable_of(proc_fd);
+    if (executable.empty()) {
+        return false;
+    }
+    if (base_name(executable) == name) {
         return true;
     }
-    g_autofree char *cmdline = nullptr;
-    gsize size = 0;
-    if (!g_file_get_contents((proc + "/cmdline").c_str(), &cmdline, &size, nullptr) || size == 0) {
+    if (own_program.empty() || executable != own_program) {
         return false;
     }
     // argument 0 ends at the first NUL
-    return base_name(std::string(cmdline)) == name;
+    const std::string argv0 = read_proc_file(proc_fd, "cmdline", PATH_MAX).c_str();
+    return base_name(argv0) == name;
 }
 
-std::vector<pid_t> processes_named(const char *name) {
-    std::vector<pid_t> found;
+// The real file the app's OpenVPN link resolves to, when name is that
+// program's name; "" otherwise.
+std::string own_program_for(const char *name) {
+    const pelk_owned_text link(pelk_global_variable_path_to_openvpn_new());
+    if (!link || link.get()[0] == '\0' || base_name(link.get()) != name) {
+        return "";
+    }
+    const pelk_owned_text real(realpath(link.get(), nullptr));
+    return real ? real.get() : "";
+}
+
+// Debian 12's <sys/pidfd.h> declares these without C linkage, so C++ code
+// cannot link against them; the system calls are called directly.
+int open_pidfd(pid_t pid) { return static_cast<int>(syscall(SYS_pidfd_open, pid, 0)); }
+
+int signal_pidfd(int pidfd, int signal_number) {
+    return static_cast<int>(syscall(SYS_pidfd_send_signal, pidfd, signal_number, nullptr, 0));
+}
+
+// A matching process held by a pidfd, which names that one process for as
+// long as we hold it: a PID that is freed and reused can never be signalled
+// by mistake.
+struct Target {
+    Descriptor pidfd;
+};
+
+// Matches, then opens a pidfd, then matches again through the /proc folder
+// opened before the pidfd. That folder answers only while its own process
+// lives; if it still answers, that process outlived the pidfd's opening, so
+// both name the same process.
+std::vector<Target> processes_named(const char *name) {
+    std::vector<Target> found;
     DIR *proc = opendir("/proc");
     if (proc == nullptr) {
+        ErrorExit("kill by name: cannot read /proc");
         return found;
     }
     const pid_t self = getpid();
+    const std::string own_program = own_program_for(name);
     while (const dirent *entry = readdir(proc)) {
         char *end = nullptr;
         const long pid = strtol(entry->d_name, &end, 10);
         if (end == entry->d_name || *end != '\0' || pid <= 0 || pid == self) {
             continue;
         }
-        if (process_is_named(static_cast<pid_t>(pid), name)) {
-            found.push_back(static_cast<pid_t>(pid));
+        const Descriptor proc_fd(openat(dirfd(proc), entry->d_name, O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        if (proc_fd.get() < 0 || !process_matches(proc_fd.get(), name, own_program)) {
+            continue;
+        }
+        Descriptor pidfd(open_pidfd(static_cast<pid_t>(pid)));
+        if (pidfd.get() < 0) {
+            if (errno != ESRCH) {
+                ErrorExit("kill by name: pidfd_open failed");
+            }
+            continue;
+        }
+        if (process_matches(proc_fd.get(), name, own_program)) {
+            found.push_back(Target{std::move(pidfd)});
         }
     }
     closedir(proc);
     return found;
+}
+
+// A pidfd turns readable once its process has ended, also when it stays a
+// zombie that another parent never reaps.
+bool has_ended(const Target &target) {
+    pollfd ready{target.pidfd.get(), POLLIN, 0};
+    return poll(&ready, 1, 0) > 0;
+}
+
+// Reaps the process when it is our own child; a stranger's is reaped by its
+// parent.
+void reap_if_ours(const Target &target) {
+    siginfo_t info{};
+    while (waitid(P_PIDFD, static_cast<id_t>(target.pidfd.get()), &info, WEXITED | WNOHANG) < 0 && errno == EINTR) {
+    }
+}
+
+// Waits until every target has ended or the deadline passes; the ones still
+// running are left in targets.
+void wait_for_ends(std::vector<Target> *targets, std::chrono::steady_clock::time_point deadline) {
+    for (;;) {
+        std::erase_if(*targets, [](const Target &target) {
+            if (!has_ended(target)) {
+                return false;
+            }
+            reap_if_ours(target);
+            return true;
+        });
+        const auto now = std::chrono::steady_clock::now();
+        if (targets->empty() || now >= deadline) {
+            return;
+        }
+        std::vector<pollfd> waiting;
+        for (const Target &target : *targets) {
+            waiting.push_back(pollfd{target.pidfd.get(), POLLIN, 0});
+        }
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - now).count();
+        if (poll(waiting.data(), waiting.size(), static_cast<int>(left)) < 0 && errno != EINTR) {
+            return;
+        }
+    }
 }
 
 char *copy_piece(const char *bytes, size_t length) {
@@ -197,32 +373,31 @@ void killProcessByName(const char *name) {
     if (name == nullptr || name[0] == '\0') {
         return;
     }
-    std::vector<pid_t> signalled;
-    for (pid_t pid : processes_named(name)) {
-        // A process of another user cannot be signalled and is skipped.
-        if (kill(pid, SIGTERM) == 0) {
-            signalled.push_back(pid);
+    std::vector<Target> targets;
+    for (Target &target : processes_named(name)) {
+        if (signal_pidfd(target.pidfd.get(), SIGTERM) == 0) {
+            targets.push_back(std::move(target));
+        } else if (errno != ESRCH) {
+            ErrorExit("kill by name: SIGTERM failed");
         }
     }
-    const auto end = std::chrono::steady_clock::now() + kTerminateGrace;
-    for (pid_t pid : signalled) {
-        // A child of ours is reaped here; for others kill(0) says gone.
-        while (kill(pid, 0) == 0 && waitpid(pid, nullptr, WNOHANG) != pid) {
-            if (std::chrono::steady_clock::now() >= end) {
-                kill(pid, SIGKILL);
-                break;
-            }
-            std::this_thread::sleep_for(kPollStep);
+    wait_for_ends(&targets, std::chrono::steady_clock::now() + kTerminateGrace);
+    for (const Target &target : targets) {
+        if (signal_pidfd(target.pidfd.get(), SIGKILL) != 0 && errno != ESRCH) {
+            ErrorExit("kill by name: SIGKILL failed");
         }
     }
+    // SIGKILL cannot be refused; the wait only lets the next OpenVPN start
+    // once the old one has let go of its tunnel and port.
+    wait_for_ends(&targets, std::chrono::steady_clock::now() + kTerminateGrace);
 }
 
 void pelk_kill_process(const char *name) { killProcessByName(name); }
 
 void pelk_vpn_subprocess_free(void) {
     pelk_write_dev_log("vpn_subprocess_free\n");
-    std::lock_guard<std::mutex> guard(child_lock);
-    if (child.running) {
+    std::lock_guard<std::mutex> guard(subprocess_lock);
+    if (subprocess.running) {
         end_child_locked();
     } else {
         killProcessByName(kProgramName);
@@ -276,30 +451,30 @@ void pelk_vpn_subprocess_new(const char *program_path, const char *config_path, 
     }
 
     {
-        std::lock_guard<std::mutex> guard(child_lock);
-        child.running = true;
-        child.reaped = false;
-        child.pid = pid;
-        child.stdin_fd = stdin_fd;
-        child.out = std::make_shared<pelk_vpn_pipe>(out_fd);
-        child.err = std::make_shared<pelk_vpn_pipe>(err_fd);
-        child.config_path = config;
-        child.credentials_path = credentials;
+        std::lock_guard<std::mutex> guard(subprocess_lock);
+        subprocess.running = true;
+        subprocess.reaped = false;
+        subprocess.pid = pid;
+        subprocess.stdin_fd = stdin_fd;
+        subprocess.out = std::make_shared<pelk_vpn_pipe>(out_fd);
+        subprocess.err = std::make_shared<pelk_vpn_pipe>(err_fd);
+        subprocess.config_path = config;
+        subprocess.credentials_path = credentials;
     }
     pelk_write_dev_log("Created subprocess: 1 \n");
 }
 
 pelk_vpn_pipe_ref pelk_vpn_subprocess_out_pipe(void) {
-    std::lock_guard<std::mutex> guard(child_lock);
-    return child.running ? child.out : nullptr;
+    std::lock_guard<std::mutex> guard(subprocess_lock);
+    return subprocess.running ? subprocess.out : nullptr;
 }
 
 pelk_vpn_pipe_ref pelk_vpn_subprocess_err_pipe(void) {
-    std::lock_guard<std::mutex> guard(child_lock);
-    return child.running ? child.err : nullptr;
+    std::lock_guard<std::mutex> guard(subprocess_lock);
+    return subprocess.running ? subprocess.err : nullptr;
 }
 
-char *pelk_vpn_subprocess_read_pipe(const pelk_vpn_pipe_ref &pipe) {
+char *pelk_vpn_subprocess_internal_read(const pelk_vpn_pipe_ref &pipe) {
     if (!pipe || pipe->fd < 0) {
         return nullptr;
     }
@@ -314,27 +489,27 @@ char *pelk_vpn_subprocess_read_pipe(const pelk_vpn_pipe_ref &pipe) {
     return copy_piece(buffer, static_cast<size_t>(length));
 }
 
-char *pelk_vpn_subprocess_read_out(void) { return pelk_vpn_subprocess_read_pipe(pelk_vpn_subprocess_out_pipe()); }
+char *pelk_vpn_subprocess_read_out(void) { return pelk_vpn_subprocess_internal_read(pelk_vpn_subprocess_out_pipe()); }
 
-char *pelk_vpn_subprocess_read_err(void) { return pelk_vpn_subprocess_read_pipe(pelk_vpn_subprocess_err_pipe()); }
+char *pelk_vpn_subprocess_read_err(void) { return pelk_vpn_subprocess_internal_read(pelk_vpn_subprocess_err_pipe()); }
 
 int pelk_vpn_subprocess_is_alive(void) {
-    std::lock_guard<std::mutex> guard(child_lock);
-    if (!child.running || child.reaped) {
+    std::lock_guard<std::mutex> guard(subprocess_lock);
+    if (!subprocess.running || subprocess.reaped) {
         return 0;
     }
     int status = 0;
-    const pid_t done = waitpid(child.pid, &status, WNOHANG);
+    const pid_t done = waitpid(subprocess.pid, &status, WNOHANG);
     if (done == 0) {
         return 1;
     }
     // Exited (or not ours any more): reaped now, so the pid is never
     // signalled again; the record stays until the child is freed.
-    child.reaped = true;
+    subprocess.reaped = true;
     return 0;
 }
 
 int pelk_vpn_subprocess_pid(void) {
-    std::lock_guard<std::mutex> guard(child_lock);
-    return child.running ? child.pid : -1;
+    std::lock_guard<std::mutex> guard(subprocess_lock);
+    return subprocess.running ? subprocess.pid : -1;
 }

@@ -24,7 +24,10 @@ int pelk_vpn_subprocess_is_alive(void);
 // child on record, kills every stray "pelk.openvpn.exe" instead.
 void pelk_vpn_subprocess_free(void);
 
-// Terminates every process whose program file name is exactly name.
+// Terminates every process of the client's own user whose program file
+// name is exactly name (or that runs the program the app's openvpn link
+// points to under that name): SIGTERM, up to 3 s, then SIGKILL, each through
+// a pidfd held from the match on, so a reused PID is never signalled.
 void pelk_kill_process(const char *name);
 void killProcessByName(const char *name);
 

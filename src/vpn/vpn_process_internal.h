@@ -14,7 +14,7 @@ pelk_vpn_pipe_ref pelk_vpn_subprocess_out_pipe(void);
 pelk_vpn_pipe_ref pelk_vpn_subprocess_err_pipe(void);
 
 // New text (free()) with the next piece of that pipe, or nullptr at its end.
-char *pelk_vpn_subprocess_read_pipe(const pelk_vpn_pipe_ref &pipe);
+char *pelk_vpn_subprocess_internal_read(const pelk_vpn_pipe_ref &pipe);
 
 // The child's process id, or -1 when none runs (tests).
 int pelk_vpn_subprocess_pid(void);

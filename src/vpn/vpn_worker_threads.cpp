@@ -4,6 +4,7 @@
 #include "app/logger.h"
 #include "view_models/main_view_model.h"
 #include "vpn/vpn_controller.h"
+#include "vpn/vpn_manager_thread.h"
 #include "vpn/vpn_manager_thread_internal.h"
 #include "vpn/vpn_process.h"
 #include "vpn/vpn_process_internal.h"
@@ -25,18 +26,35 @@ constexpr unsigned int kPollMs = 500;
 struct Worker {
     std::atomic<bool> stop{false};
     std::atomic<bool> busy{false};
+    // The connection whose child this worker watches; fixed at its start.
+    unsigned int connection = 0;
 };
 using WorkerRef = std::shared_ptr<Worker>;
 
-std::mutex records_lock;
-WorkerRef state_watcher;
-WorkerRef out_reader;
-WorkerRef err_reader;
+// The running workers. Never destroyed: the manager thread may stop or
+// start workers while the process exits around it.
+struct Records {
+    std::mutex lock;
+    WorkerRef state_watcher;
+    WorkerRef out_reader;
+    WorkerRef err_reader;
+};
+
+Records &records() {
+    static auto *instance = new Records();
+    return *instance;
+}
+
+// The connection of the output this thread handles; 0 off the readers. The
+// tunnel-up event reaches the window layer through a callback without
+// arguments, and the check it starts must be the one of this reader's child.
+thread_local unsigned int handled_connection = 0;
 
 int launch(WorkerRef &record, void (*body)(WorkerRef, pelk_vpn_pipe_ref), pelk_vpn_pipe_ref pipe) {
     auto worker = std::make_shared<Worker>();
+    worker->connection = vpn_manager_thread_connection();
     {
-        std::lock_guard<std::mutex> guard(records_lock);
+        std::lock_guard<std::mutex> guard(records().lock);
         if (record) {
             record->stop = true;
         }
@@ -51,7 +69,7 @@ int launch(WorkerRef &record, void (*body)(WorkerRef, pelk_vpn_pipe_ref), pelk_v
 }
 
 void stop(WorkerRef &record) {
-    std::lock_guard<std::mutex> guard(records_lock);
+    std::lock_guard<std::mutex> guard(records().lock);
     if (record) {
         record->stop = true;
         record->busy = false;
@@ -72,6 +90,9 @@ void watch_state(WorkerRef self, pelk_vpn_pipe_ref) {
         if (self->stop) {
             return;
         }
+        if (!alive) {
+            pelk_write_dev_log("vpn_process_state: the OpenVPN child is not running\n");
+        }
         pelk_view_model_main_is_vpn_alive_set(alive);
         if (!alive) {
             return;  // reported once; the error path takes over
@@ -88,7 +109,7 @@ void read_pipe(WorkerRef self, pelk_vpn_pipe_ref pipe, const char *log_path, voi
     while (!self->stop) {
         vpn_manager_thread_sleep(kPollMs);
         self->busy = true;
-        char *piece = pelk_vpn_subprocess_read_pipe(pipe);
+        char *piece = pelk_vpn_subprocess_internal_read(pipe);
         if (piece == nullptr || self->stop) {
             free(piece);
             return;
@@ -105,6 +126,7 @@ void read_pipe(WorkerRef self, pelk_vpn_pipe_ref pipe, const char *log_path, voi
 }
 
 void read_out(WorkerRef self, pelk_vpn_pipe_ref pipe) {
+    handled_connection = self->connection;
     read_pipe(std::move(self), std::move(pipe), pelk_global_variable_out_log_path(),
               pelk_vpn_controller_on_process_std_out_update, true);
 }
@@ -118,18 +140,20 @@ void read_err(WorkerRef self, pelk_vpn_pipe_ref pipe) {
 
 int vpn_process_state_thread_start(void) {
     pelk_write_dev_log("vpn_process_state_start\n");
-    return launch(state_watcher, watch_state, nullptr);
+    return launch(records().state_watcher, watch_state, nullptr);
 }
 
 void vpn_process_state_thread_exit(void) {
     pelk_write_dev_log("vpn_process_state_exit\n");
-    stop(state_watcher);
+    stop(records().state_watcher);
 }
 
-int vpn_std_out_thread_start(void) { return launch(out_reader, read_out, pelk_vpn_subprocess_out_pipe()); }
+int vpn_std_out_thread_start(void) { return launch(records().out_reader, read_out, pelk_vpn_subprocess_out_pipe()); }
 
-void vpn_std_out_thread_exit(void) { stop(out_reader); }
+void vpn_std_out_thread_exit(void) { stop(records().out_reader); }
 
-int vpn_std_err_thread_start(void) { return launch(err_reader, read_err, pelk_vpn_subprocess_err_pipe()); }
+int vpn_std_err_thread_start(void) { return launch(records().err_reader, read_err, pelk_vpn_subprocess_err_pipe()); }
 
-void vpn_std_err_thread_exit(void) { stop(err_reader); }
+void vpn_std_err_thread_exit(void) { stop(records().err_reader); }
+
+unsigned int vpn_std_out_thread_connection(void) { return handled_connection; }

@@ -11,3 +11,7 @@ int vpn_std_out_thread_start(void);
 void vpn_std_out_thread_exit(void);
 int vpn_std_err_thread_start(void);
 void vpn_std_err_thread_exit(void);
+
+// On the standard-output reader: the connection of the child whose output
+// it handles (fixed when the reader started). 0 on every other thread.
+unsigned int vpn_std_out_thread_connection(void);

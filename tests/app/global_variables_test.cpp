@@ -51,7 +51,25 @@ TEST_F(GlobalVariablesTest, FirstStartCreatesFoldersSecondReportsEachExistingOne
         EXPECT_TRUE(fs::is_directory(dir_.file(folder))) << folder;
     }
 
+    struct stat info {};
+    for (const char *folder : {"Logs", "Logs/dev", "Logs/out", "Logs/err"}) {
+        ASSERT_EQ(lstat(dir_.file(folder).c_str(), &info), 0);
+        EXPECT_EQ(info.st_mode & 0777, 0700u) << folder;
+    }
+
+    // A folder an older run left open to others is narrowed; a link in a
+    // folder's place is left alone, and so is what it points to.
+    ASSERT_EQ(chmod(dir_.file("Logs/dev").c_str(), 0755), 0);
+    const std::string elsewhere = dir_.file("elsewhere");
+    ASSERT_EQ(mkdir(elsewhere.c_str(), 0755), 0);
+    fs::remove(dir_.file("Logs/err"));
+    fs::create_symlink(elsewhere, dir_.file("Logs/err"));
+
     const std::string second = init_capturing(exe);
+    ASSERT_EQ(lstat(dir_.file("Logs/dev").c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0700u);
+    ASSERT_EQ(stat(elsewhere.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0755u);
     // EEXIST, in creation order: root, err, out, dev.
     const std::string expected = "mkdir error: 17. Path: " + dir_.file("Logs/") + "\n" +
                                  "mkdir error: 17. Path: " + dir_.file("Logs/err/") + "\n" +

@@ -4,9 +4,14 @@
 #include "platform/clock_internal.h"
 #include "support/test_util.h"
 
+#include <glib.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <atomic>
+#include <filesystem>
+#include <functional>
 #include <map>
 #include <sstream>
 #include <string>
@@ -14,6 +19,8 @@
 #include <vector>
 
 namespace {
+
+namespace fs = std::filesystem;
 
 std::atomic<int> clock_case{0};
 
@@ -86,6 +93,112 @@ TEST_F(LoggerTest, WriteAppendsAndCreatesButNeverFailsLoudly) {
     pelk_logger_log_write(nullptr, "no path\n");
     pelk_logger_log_write(path.c_str(), nullptr);
     EXPECT_EQ(veltra_test::read_file(path), "one\ntwo");
+}
+
+TEST_F(LoggerTest, ControlBytesAreWrittenEscapedToFileAndStandardOutput) {
+    struct Case {
+        std::string text;
+        std::string written;
+    };
+    const std::vector<Case> cases = {
+        {"\x1b[31mred\x1b[0m\n", "\\x1b[31mred\\x1b[0m\n"},
+        {"\x1b]0;title\x07", "\\x1b]0;title\\x07"},
+        {"bs\b ff\f vt\v so\x0e del\x7f one\x01 us\x1f\n",
+         "bs\\x08 ff\\x0c vt\\x0b so\\x0e del\\x7f one\\x01 us\\x1f\n"},
+        // Line ends and tabs are the texts' own layout.
+        {"tab\tcr\r\nlf\n", "tab\tcr\r\nlf\n"},
+        // Text beyond ASCII stays as it is...
+        {"\xc3\xa9t\xc3\xa9 \xe2\x9c\x93 \xf0\x9f\x94\x92 \xc2\xa0\n",
+         "\xc3\xa9t\xc3\xa9 \xe2\x9c\x93 \xf0\x9f\x94\x92 \xc2\xa0\n"},
+        // ...but C1 controls are commands too, in UTF-8 and as raw bytes.
+        {"csi \xc2\x9b"
+         "2J \xc2\x80\n",
+         "csi \\xc2\\x9b2J \\xc2\\x80\n"},
+        {"raw \x9b"
+         "2J\n",
+         "raw \\x9b2J\n"},
+        {"overlong \xc0\x9b end", "overlong \xc0\\x9b end"},
+        {"latin-1 caf\xe9\n", "latin-1 caf\xe9\n"},
+        // A backslash is text.
+        {"100% \\x1b is text\n", "100% \\x1b is text\n"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.written);
+        const std::string before = veltra_test::read_file(pelk_global_variable_dev_log_path());
+        ::testing::internal::CaptureStdout();
+        pelk_write_dev_log(c.text.c_str());
+        EXPECT_EQ(::testing::internal::GetCapturedStdout(), c.written);
+        EXPECT_EQ(veltra_test::read_file(pelk_global_variable_dev_log_path()).substr(before.size()), c.written);
+    }
+    // OpenVPN's own output reaches its logs through the same writer.
+    pelk_logger_log_write(pelk_global_variable_out_log_path(), "\x1b[2J\x1b[H AUTH_FAILED\n");
+    EXPECT_EQ(veltra_test::read_file(pelk_global_variable_out_log_path()), "\\x1b[2J\\x1b[H AUTH_FAILED\n");
+}
+
+TEST_F(LoggerTest, LogFilesAreOursAloneAndNeverReachedThroughALink) {
+    pelk_write_dev_log("first\n");
+    struct stat info {};
+    ASSERT_EQ(stat(pelk_global_variable_dev_log_path(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0600u);
+    for (const char *folder : {"Logs", "Logs/dev", "Logs/out", "Logs/err"}) {
+        ASSERT_EQ(lstat(dir_.file(folder).c_str(), &info), 0);
+        EXPECT_EQ(info.st_mode & 0777, 0700u) << folder;
+    }
+
+    // Things planted at a log's name before its first write. None is
+    // followed, written or replaced; the text is dropped.
+    const std::string victim = dir_.file("victim");
+    ASSERT_TRUE(g_file_set_contents(victim.c_str(), "root's file\n", -1, nullptr));
+    const std::string out = dir_.file("Logs/out/");
+    struct Plant {
+        std::string name;
+        std::function<void(const std::string &)> make;
+    };
+    std::vector<Plant> plants = {
+        {"link.log", [&](const std::string &path) { fs::create_symlink(victim, path); }},
+        {"dangling.log", [&](const std::string &path) { fs::create_symlink(dir_.file("made-through-link"), path); }},
+        {"hardlink.log", [&](const std::string &path) { fs::create_hard_link(victim, path); }},
+        {"fifo.log", [](const std::string &path) { ASSERT_EQ(mkfifo(path.c_str(), 0600), 0); }},
+        {"folder.log", [](const std::string &path) { fs::create_directory(path); }},
+    };
+    if (geteuid() == 0) {
+        plants.push_back({"foreign.log", [](const std::string &path) {
+                              ASSERT_TRUE(g_file_set_contents(path.c_str(), "theirs\n", -1, nullptr));
+                              ASSERT_EQ(chown(path.c_str(), 65534, 65534), 0);
+                          }});
+    }
+    for (const Plant &plant : plants) {
+        SCOPED_TRACE(plant.name);
+        const std::string path = out + plant.name;
+        plant.make(path);
+        struct stat planted {};
+        ASSERT_EQ(lstat(path.c_str(), &planted), 0);
+        pelk_logger_log_write(path.c_str(), "leaked\n");
+        struct stat after {};
+        ASSERT_EQ(lstat(path.c_str(), &after), 0);
+        EXPECT_EQ(after.st_ino, planted.st_ino);
+        EXPECT_EQ(after.st_size, planted.st_size);
+    }
+    EXPECT_EQ(veltra_test::read_file(victim), "root's file\n");
+    EXPECT_FALSE(fs::exists(dir_.file("made-through-link")));
+
+    // Two runs in one second share a name: a plain file of ours is appended to.
+    const std::string shared = out + "2015_7_20_8_9_5.log";
+    pelk_logger_log_write(shared.c_str(), "earlier run\n");
+    pelk_logger_log_write(shared.c_str(), "this run\n");
+    EXPECT_EQ(veltra_test::read_file(shared), "earlier run\nthis run\n");
+
+    // A folder others may write to, or a link in place of the folder, is
+    // not written into.
+    ASSERT_EQ(chmod(out.c_str(), 0777), 0);
+    pelk_logger_log_write((out + "open.log").c_str(), "leaked\n");
+    EXPECT_FALSE(fs::exists(out + "open.log"));
+    ASSERT_EQ(chmod(out.c_str(), 0700), 0);
+    const std::string elsewhere = dir_.file("elsewhere");
+    fs::create_directory(elsewhere);
+    fs::create_symlink(elsewhere, dir_.file("Logs/linked"));
+    pelk_logger_log_write(dir_.file("Logs/linked/x.log").c_str(), "leaked\n");
+    EXPECT_FALSE(fs::exists(elsewhere + "/x.log"));
 }
 
 TEST_F(LoggerTest, ConcurrentTextsAreNeitherLostNorSplit) {

@@ -76,6 +76,9 @@ TEST_F(MainViewModelTest, UnusableOrFailedListReplies) {
     sign_in(kAlice);
     server_entity_container *first = pelk_view_model_main_server_list_get();
     ASSERT_NE(first, nullptr);
+    // What a view of the first list keeps.
+    pelk_dal_server_entity *shown = server_entity_container_find_item_by_server_address(first, "198.18.1.3");
+    ASSERT_NE(shown, nullptr);
 
     // Another status leaves the list as it was.
     for (int status : {500, 302, 404, 0}) {
@@ -93,6 +96,33 @@ TEST_F(MainViewModelTest, UnusableOrFailedListReplies) {
         EXPECT_EQ(pelk_view_model_main_vpn_state_get(), 2u);
     }
     EXPECT_NE(dev_log().find("http_response_delegate: ERROR! Unable to parse!\n"), std::string::npos);
+
+    // A new sign-in replaces the list again; every list a view was shown
+    // stays whole for the rest of the run.
+    sign_in(kAlice);
+    EXPECT_NE(pelk_view_model_main_server_list_get(), first);
+    EXPECT_EQ(server_entity_container_get_items_count(first), 3);
+    EXPECT_EQ(server_entity_container_find_item_by_server_address(first, "198.18.1.3"), shown);
+    EXPECT_STREQ(shown->server_name, "Oslo");
+    EXPECT_STREQ(shown->country_code, "no");
+}
+
+TEST(MainViewModelThreads, PointerGettersAreForTheMainThreadOnly) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    using Getter = void (*)();
+    const Getter getters[] = {
+        [] { pelk_view_model_main_server_list_get(); },
+        [] { pelk_view_model_main_selected_server_get(); },
+        [] { pelk_view_model_main_favorite_server_get(); },
+        [] {
+            pelk_json_authentication record{};
+            pelk_view_model_main_authentication_get(&record);
+        },
+    };
+    for (Getter getter : getters) {
+        getter();  // the main thread
+        EXPECT_DEATH(std::thread(getter).join(), "");
+    }
 }
 
 TEST_F(MainViewModelTest, ChoosingAServerMakesTheFirstChoiceTheFavourite) {
@@ -164,7 +194,7 @@ TEST_F(MainViewModelTest, ConnectButtonActsOnTheStateWord) {
     EXPECT_EQ(dev_log().find(kAlice.password), std::string::npos);
 }
 
-TEST_F(MainViewModelTest, FirstAddressIsTheInitialOneLaterOnesJudgeTheTunnel) {
+TEST_F(MainViewModelTest, OnlyTheCurrentConnectionsAnswerJudgesTheTunnel) {
     EXPECT_EQ(taken(pelk_view_model_main_flag_path_get_new()), "flags/.png");
 
     // The first answer, whatever the state: the address without a tunnel.
@@ -176,30 +206,72 @@ TEST_F(MainViewModelTest, FirstAddressIsTheInitialOneLaterOnesJudgeTheTunnel) {
     EXPECT_EQ(taken(pelk_view_model_main_flag_path_get_new()), "flags/zz.png");
     EXPECT_EQ(pelk_view_model_main_vpn_state_get(), 8u);
 
-    // Through a working tunnel the address differs: connected.
-    pelk_view_model_main_is_vpn_alive_set(1);
-    pelk_view_model_main_geo_set("198.18.2.1", "nl");
-    EXPECT_EQ(pelk_view_model_main_vpn_state_get(), 4u);
-    EXPECT_EQ(taken(pelk_view_model_main_ip_get_new()), "198.18.2.1");
-    EXPECT_EQ(taken(pelk_view_model_main_flag_path_get_new()), "flags/nl.png");
+    enum Outcome { kConnected, kError, kRemoteCleared, kNothing };
+    struct Case {
+        const char *name;
+        unsigned int current;  // 0: the connection has ended
+        int alive;
+        unsigned int answer_for;
+        const char *ip;
+        Outcome outcome;
+    };
+    const Case cases[] = {
+        {"changed address", 2, 1, 2, "198.18.2.1", kConnected},
+        {"unchanged address", 3, 1, 3, "127.0.0.1", kError},
+        {"child gone", 4, 0, 4, "198.18.2.9", kRemoteCleared},
+        {"earlier connection", 6, 1, 5, "127.0.0.1", kNothing},
+        {"earlier connection, changed address", 7, 1, 6, "198.18.2.1", kNothing},
+        {"no connection (start-up lookup)", 7, 1, 0, "127.0.0.1", kNothing},
+        {"after a disconnect was asked for", 0, 1, 8, "198.18.2.1", kNothing},
+        {"a later connection's number", 8, 1, 9, "198.18.2.1", kNothing},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        // A remote address from an earlier check is on show.
+        pelk_view_model_main_connection_begin(1, 1);
+        pelk_view_model_main_vpn_state_reset();
+        pelk_view_model_main_vpn_state_set(8);
+        pelk_view_model_main_geo_set_for(1, "198.18.2.7", "se");
+        ASSERT_EQ(taken(pelk_view_model_main_ip_get_new()), "198.18.2.7");
+        vpn_manager_thread_reset_command();
+        pelk_view_model_main_vpn_state_reset();
+        pelk_view_model_main_vpn_state_set(8);
+        pelk_view_model_main_connection_begin(c.current != 0 ? c.current : 8, c.alive);
+        if (c.current == 0) {
+            pelk_view_model_main_vpn_button_invoke_vpn_disconnect();
+            vpn_manager_thread_reset_command();
+        }
+        const pelk_dal_vpn_button_state before = pelk_view_model_main_vpn_state_get();
 
-    // Unchanged address: error, and a disconnect is asked for.
-    vpn_manager_thread_reset_command();
-    pelk_view_model_main_vpn_state_reset();
-    pelk_view_model_main_vpn_state_set(8);
-    pelk_view_model_main_geo_set("127.0.0.1", "zz");
-    EXPECT_EQ(pelk_view_model_main_vpn_state_get(), 80u);
-    EXPECT_EQ(vpn_manager_thread_command(), 1);
-
-    // With the child gone the remote values are cleared (and nothing locks up).
-    pelk_view_model_main_vpn_state_reset();
-    pelk_view_model_main_vpn_state_set(8);
-    pelk_view_model_main_geo_set("198.18.2.1", "nl");  // still alive: remote set
-    pelk_view_model_main_is_vpn_alive_set(0);          // the watcher found the child gone
-    pelk_view_model_main_geo_set("198.18.2.9", "se");
-    EXPECT_EQ(pelk_view_model_main_update_ip_job_state_get(), 0);
+        pelk_view_model_main_geo_set_for(c.answer_for, c.ip, "xx");
+        switch (c.outcome) {
+        case kConnected:
+            EXPECT_EQ(pelk_view_model_main_vpn_state_get(), 4u);
+            EXPECT_EQ(taken(pelk_view_model_main_ip_get_new()), c.ip);
+            EXPECT_EQ(taken(pelk_view_model_main_flag_path_get_new()), "flags/xx.png");
+            EXPECT_EQ(vpn_manager_thread_command(), 2);
+            break;
+        case kError:
+            EXPECT_EQ(pelk_view_model_main_vpn_state_get(), 80u);
+            EXPECT_EQ(vpn_manager_thread_command(), 1);
+            break;
+        case kRemoteCleared:
+            EXPECT_EQ(pelk_view_model_main_vpn_state_get(), 8u);
+            EXPECT_EQ(pelk_view_model_main_update_ip_job_state_get(), 0);
+            EXPECT_EQ(taken(pelk_view_model_main_ip_get_new()), "127.0.0.1");
+            EXPECT_EQ(taken(pelk_view_model_main_country_code_get_new()), "zz");
+            EXPECT_EQ(vpn_manager_thread_command(), 2);
+            break;
+        case kNothing:
+            EXPECT_EQ(pelk_view_model_main_vpn_state_get(), before);
+            EXPECT_EQ(taken(pelk_view_model_main_ip_get_new()), "198.18.2.7");
+            EXPECT_EQ(vpn_manager_thread_command(), 2);
+            break;
+        }
+    }
+    // The address outside the tunnel was never replaced.
+    pelk_view_model_main_geo_remote_reset();
     EXPECT_EQ(taken(pelk_view_model_main_ip_get_new()), "127.0.0.1");
-    EXPECT_EQ(taken(pelk_view_model_main_country_code_get_new()), "zz");
 }
 
 TEST_F(MainViewModelTest, FlagPathsStayInsideTheFlagFolder) {

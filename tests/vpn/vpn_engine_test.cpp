@@ -5,13 +5,18 @@
 #include "../view_models/service_fixture.h"
 #include "dal/string_helper.h"
 #include "view_models/main_view_model.h"
+#include "view_models/main_view_model_internal.h"
 #include "vpn/vpn_controller.h"
 #include "vpn/vpn_manager_thread.h"
 #include "vpn/vpn_process.h"
 #include "vpn/vpn_process_internal.h"
 
+#include <condition_variable>
 #include <filesystem>
+#include <map>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -21,6 +26,108 @@ using veltra_test::count_entries;
 using veltra_test::count_occurrences;
 using veltra_test::kAlice;
 
+constexpr const char *kDeadService = "https://127.0.0.1:1/RESTF-1.0.2/rest/api/";
+
+// Steers the public-address lookups through the view model's hooks: holds
+// chosen answers back until the test lets them go, and makes chosen tries
+// of a tunnel check fail by pointing them at a closed port.
+class LookupControl {
+  public:
+    static LookupControl &get() {
+        static LookupControl control;
+        return control;
+    }
+
+    void install(const std::string &service_url) {
+        std::lock_guard<std::mutex> guard(lock_);
+        service_url_ = service_url;
+        const pelk_view_model_main_lookup_hooks hooks{before_request, before_answer};
+        pelk_view_model_main_lookup_hooks_set(&hooks);
+    }
+    void uninstall() {
+        pelk_view_model_main_lookup_hooks_set(nullptr);
+        std::lock_guard<std::mutex> guard(lock_);
+        for (Hold &hold : holds_) {
+            hold.released = true;
+        }
+        changed_.notify_all();
+    }
+
+    // The next answer for connection waits in its handler until released.
+    void hold(unsigned int connection) {
+        std::lock_guard<std::mutex> guard(lock_);
+        holds_.push_back({connection, false, false});
+    }
+    bool caught(unsigned int connection) {
+        return veltra_test::wait_for([&] {
+            std::lock_guard<std::mutex> guard(lock_);
+            for (const Hold &hold : holds_) {
+                if (hold.connection == connection && hold.caught) {
+                    return true;
+                }
+            }
+            return false;
+        });
+    }
+    void release(unsigned int connection) {
+        std::lock_guard<std::mutex> guard(lock_);
+        for (Hold &hold : holds_) {
+            hold.released = hold.released || hold.connection == connection;
+        }
+        changed_.notify_all();
+    }
+
+    // Tries of tunnel checks: true answers, false finds the service gone.
+    void plan(const std::vector<bool> &tries) {
+        std::lock_guard<std::mutex> guard(lock_);
+        plan_ = tries;
+    }
+    // The tries made by the tunnel check of connection.
+    int attempts(unsigned int connection) {
+        std::lock_guard<std::mutex> guard(lock_);
+        return attempts_[connection];
+    }
+
+  private:
+    struct Hold {
+        unsigned int connection;
+        bool caught;
+        bool released;
+    };
+
+    static void before_request(unsigned int connection, int attempt) {
+        LookupControl &self = get();
+        std::lock_guard<std::mutex> guard(self.lock_);
+        if (connection == 0 || self.plan_.empty()) {
+            return;
+        }
+        self.attempts_[connection] = attempt;
+        const bool answers = attempt <= static_cast<int>(self.plan_.size()) && self.plan_[attempt - 1];
+        http_manager_base_url_override(answers ? self.service_url_.c_str() : kDeadService);
+    }
+
+    static void before_answer(unsigned int connection) {
+        LookupControl &self = get();
+        std::unique_lock<std::mutex> guard(self.lock_);
+        for (Hold &hold : self.holds_) {
+            if (hold.connection == connection && !hold.caught) {
+                hold.caught = true;
+                self.changed_.notify_all();
+                // A test that fails before releasing must not hang the run.
+                self.changed_.wait_for(guard, std::chrono::seconds(60), [&hold] { return hold.released; });
+                return;
+            }
+        }
+    }
+
+    std::mutex lock_;
+    std::condition_variable changed_;
+    std::vector<Hold> holds_;
+    std::vector<bool> plan_;
+    std::map<unsigned int, int> attempts_;
+    std::string service_url_;
+};
+
 class VpnEngineTest : public veltra_test::ServiceFixture {
   protected:
     void SetUp() override {
@@ -29,8 +136,10 @@ class VpnEngineTest : public veltra_test::ServiceFixture {
         fs::create_symlink(VELTRA_FAKE_OPENVPN, dir_.file("app/openvpn/pelk.openvpn.exe"));
         g_file_set_contents(dir_.file("app/openvpn/ca.crt").c_str(), "-\n", -1, nullptr);
         ASSERT_EQ(vpn_manager_thread_start(), 0);
+        LookupControl::get().install(service_->base_url());
     }
     void TearDown() override {
+        LookupControl::get().uninstall();
         // The manager is never joined: let it finish its job before the
         // process ends under it.
         idle();
@@ -53,6 +162,7 @@ class VpnEngineTest : public veltra_test::ServiceFixture {
             [] { return vpn_manager_thread_is_busy() == 0 && vpn_manager_thread_command() == 2; });
     }
     void connect() { vpn_manager_thread_invoke_vpn_start(kAlice.email.c_str(), kAlice.password.c_str(), "198.18.1.1"); }
+    std::string log_since(size_t mark) const { return dev_log().substr(mark); }
 
     int scripts_ = 0;
 };
@@ -113,8 +223,11 @@ TEST_F(VpnEngineTest, ADyingChildIsReportedOnceAndDisconnected) {
 TEST_F(VpnEngineTest, AFailedPortRequestStartsWithoutRemoteLines) {
     const std::string record = dir_.file("args");
     script("record " + record + "\nwait\n");
-    // No account service: neither the address nor the ports can be had.
-    http_manager_base_url_override("https://127.0.0.1:1/RESTF-1.0.2/rest/api/");
+    // The address outside the tunnel is known; then the service is gone, so
+    // the ports cannot be had.
+    pelk_view_model_main_update_public_ip();
+    ASSERT_EQ(pelk_view_model_main_has_initial_ip(), 1);
+    http_manager_base_url_override(kDeadService);
     connect();
     ASSERT_TRUE(veltra_test::wait_for([&] { return fs::exists(record); }));
     ASSERT_TRUE(veltra_test::wait_for([&] { return veltra_test::read_file(record).size() > 0; }));
@@ -208,6 +321,113 @@ TEST_F(VpnEngineTest, CyclesLeaveNoThreadFileOrDescriptorBehind) {
     EXPECT_EQ(count_entries("/proc/self/fd"), descriptors);
     EXPECT_EQ(count_entries(g_get_tmp_dir(), "pelk"), files);
     EXPECT_EQ(dev_log().find(kAlice.password), std::string::npos);
+}
+
+TEST_F(VpnEngineTest, LookupsOfNoOrAnEarlierConnectionJudgeNothing) {
+    LookupControl &lookups = LookupControl::get();
+    // Start-up with auto-connect: the start-up lookup (made for no
+    // connection) answers only once the new child runs.
+    lookups.hold(0);
+    lookups.hold(1);
+    std::thread start_up(pelk_view_model_main_update_public_ip);
+    ASSERT_TRUE(lookups.caught(0));
+    script("out Initialization Sequence Completed\\n\nwait\n");
+    connect();
+    // The connect learnt the address itself; connection 1's tunnel check
+    // has its answer and is held too.
+    ASSERT_TRUE(lookups.caught(1));
+    ASSERT_EQ(pelk_view_model_main_is_vpn_alive_get(), 1);
+    ASSERT_EQ(pelk_view_model_main_vpn_state_get(), 8u);
+    int job = pelk_view_model_main_update_ip_job_state_get();
+    size_t mark = dev_log().size();
+    lookups.release(0);
+    start_up.join();
+    auto untouched = [&](const char *when) {
+        SCOPED_TRACE(when);
+        const std::string log = log_since(mark);
+        EXPECT_EQ(count_occurrences(log, "geo_set: not for the current connection, ignored \n"), 1) << log;
+        EXPECT_EQ(log.find("geo_set: setting remote"), std::string::npos);
+        EXPECT_EQ(log.find("vpn_button_invoke_vpn_disconnect enter."), std::string::npos);
+        EXPECT_EQ(pelk_view_model_main_vpn_state_get(), 8u);
+        EXPECT_EQ(vpn_manager_thread_command(), 2);
+        EXPECT_EQ(pelk_view_model_main_update_ip_job_state_get(), job);
+        EXPECT_EQ(veltra_test::take_text(pelk_view_model_main_ip_get_new()), "127.0.0.1");
+    };
+    untouched("the start-up lookup during connection 1");
+
+    // A normal disconnect; the next child never reports its tunnel up, so
+    // nothing may judge it.
+    pelk_view_model_main_vpn_button_invoke_vpn_disconnect();
+    ASSERT_TRUE(state_is(32));
+    ASSERT_TRUE(idle());
+    EXPECT_EQ(pelk_view_model_main_is_vpn_alive_get(), 0);
+    script("wait\n");
+    connect();
+    ASSERT_TRUE(veltra_test::wait_for([this] {
+        return count_occurrences(dev_log(), "vpn_manager_thread - connect done\n") == 2 &&
+               pelk_view_model_main_is_vpn_alive_get() == 1;
+    }));
+    ASSERT_EQ(pelk_view_model_main_vpn_state_get(), 8u);
+    job = pelk_view_model_main_update_ip_job_state_get();
+    mark = dev_log().size();
+    lookups.release(1);
+    ASSERT_TRUE(veltra_test::wait_for([&] { return log_since(mark).find(", ignored") != std::string::npos; }));
+    untouched("connection 1's tunnel check during connection 2");
+}
+
+TEST_F(VpnEngineTest, ATunnelCheckIsTriedThreeTimesBeforeTheErrorPath) {
+    // The address outside is not the loopback one the service reports, so a
+    // check that gets through finds the address changed.
+    pelk_view_model_main_geo_set("198.18.1.2", "de");
+    script("out Initialization Sequence Completed\\n\nwait\n");
+    struct Case {
+        const char *name;
+        std::vector<bool> tries;
+        pelk_dal_vpn_button_state ends_in;
+        int attempts;
+    };
+    const Case cases[] = {
+        {"answers at once", {true}, 4, 1},
+        {"fails once, then answers", {false, true}, 4, 2},
+        {"fails twice, then answers", {false, false, true}, 4, 3},
+        {"fails three times", {false, false, false, true}, 96, 3},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        LookupControl::get().plan(c.tries);
+        const size_t mark = dev_log().size();
+        connect();
+        ASSERT_TRUE(state_is(c.ends_in)) << pelk_view_model_main_vpn_state_get();
+        const unsigned int connection = vpn_manager_thread_connection();
+        EXPECT_EQ(LookupControl::get().attempts(connection), c.attempts);
+        std::string log = log_since(mark);
+        EXPECT_EQ(count_occurrences(log, "no address yet, trying again\n"), c.attempts - 1);
+        if (c.ends_in == 4) {
+            EXPECT_EQ(veltra_test::take_text(pelk_view_model_main_ip_get_new()), "127.0.0.1");
+            pelk_view_model_main_vpn_button_invoke_vpn_disconnect();
+            ASSERT_TRUE(state_is(32));
+        }
+        ASSERT_TRUE(idle());
+        log = log_since(mark);
+        EXPECT_EQ(count_occurrences(log, "no address through the tunnel\n"), c.ends_in == 4 ? 0 : 1);
+        EXPECT_EQ(count_occurrences(log, "vpn_button_invoke_vpn_disconnect enter. \n"), 1);
+        EXPECT_EQ(LookupControl::get().attempts(connection), c.attempts);
+    }
+}
+
+TEST_F(VpnEngineTest, WithoutTheAddressOutsideTheTunnelOpenVpnIsNotStarted) {
+    const std::string record = dir_.file("args");
+    script("record " + record + "\nwait\n");
+    http_manager_base_url_override(kDeadService);
+    connect();
+    ASSERT_TRUE(state_is(96)) << pelk_view_model_main_vpn_state_get();
+    ASSERT_TRUE(idle());
+    const std::string log = dev_log();
+    EXPECT_EQ(count_occurrences(log, "no address outside the tunnel known, OpenVPN not started\n"), 1);
+    EXPECT_EQ(log.find("vpn_manager thread - openvpn_manager_start!"), std::string::npos);
+    EXPECT_EQ(count_occurrences(log, "vpn_button_invoke_vpn_disconnect enter. \n"), 1);
+    EXPECT_FALSE(fs::exists(record));
+    EXPECT_EQ(vpn_manager_thread_connection(), 0u);
 }
 
 }  // namespace

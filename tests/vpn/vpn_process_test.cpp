@@ -1,6 +1,7 @@
 #include "app/global_variables.h"
 #include "app/owned_text.h"
 #include "support/test_util.h"
+#include "vpn/config_generator_internal.h"
 #include "vpn/openvpn_manager.h"
 #include "vpn/vpn_process.h"
 #include "vpn/vpn_process_internal.h"
@@ -12,10 +13,12 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <csignal>
 #include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -34,7 +37,7 @@ bool process_exists(pid_t pid) { return pid > 0 && fs::exists("/proc/" + std::to
 
 std::string read_everything(const pelk_vpn_pipe_ref &pipe, std::vector<size_t> *pieces = nullptr) {
     std::string all;
-    while (char *piece = pelk_vpn_subprocess_read_pipe(pipe)) {
+    while (char *piece = pelk_vpn_subprocess_internal_read(pipe)) {
         if (pieces != nullptr) {
             pieces->push_back(strlen(piece));
         }
@@ -54,10 +57,12 @@ class VpnProcessTest : public ::testing::Test {
         ::testing::internal::CaptureStdout();
         pelk_global_variables_init(dir_.file("veltra").c_str());
         ::testing::internal::GetCapturedStdout();
+        config_generator_files_folder_override(dir_.file("run").c_str());
     }
     void TearDown() override {
         pelk_vpn_subprocess_free();
         g_unsetenv("FAKE_OPENVPN_SCRIPT");
+        config_generator_files_folder_override(nullptr);
     }
 
     void script(const std::string &steps) {
@@ -170,7 +175,7 @@ TEST_F(VpnProcessTest, AReaderOfAnEndedChildNeverSeesTheNextChild) {
     script("out first\\n\nwait\n");
     start_child();
     const pelk_vpn_pipe_ref old_out = pelk_vpn_subprocess_out_pipe();
-    char *first = pelk_vpn_subprocess_read_pipe(old_out);
+    char *first = pelk_vpn_subprocess_internal_read(old_out);
     ASSERT_NE(first, nullptr);
     EXPECT_STREQ(first, "first\n");
     free(first);
@@ -232,27 +237,67 @@ TEST_F(VpnProcessTest, ManagerStartsOpenVpnOnFreshFilesAndStopRemovesThem) {
     EXPECT_EQ(veltra_test::read_file(args[6]), "alice@example.com\ncorrect horse\n");
     EXPECT_NE(veltra_test::read_file(args[2]).find("remote 198.18.1.1 1194\nremote 198.18.1.1 1195\n"),
               std::string::npos);
+    // Both files live in the private folder, and the run record names them
+    // for as long as the child may read them.
+    const std::string run_record = dir_.file("run/") + config_generator_run_record_name;
+    for (const std::string &path : {args[2], args[6]}) {
+        EXPECT_EQ(fs::path(path).parent_path(), fs::path(dir_.file("run")));
+        EXPECT_NE(veltra_test::read_file(run_record).find(path + "\n"), std::string::npos) << path;
+    }
 
     openvpn_manager_stop();
     EXPECT_FALSE(fs::exists(args[2]));
     EXPECT_FALSE(fs::exists(args[6]));
+    EXPECT_FALSE(fs::exists(run_record));
     EXPECT_EQ(open_descriptors(), descriptors);
     EXPECT_EQ(dev_log().find("correct horse"), std::string::npos);
 
-    // A password OpenVPN could not be given makes a failed start.
+    // A password OpenVPN could not be given, or a server address outside
+    // the allow-list, makes a failed start that leaves no file behind.
     openvpn_manager_start("alice@example.com", "two\nlines", "198.18.1.1", ports, 2);
     EXPECT_EQ(pelk_vpn_subprocess_is_alive(), 0);
-    EXPECT_NE(dev_log().find("PELK_VPN_MANAGER: CreateProcess failed("), std::string::npos);
+    openvpn_manager_start("alice@example.com", "correct horse", "198.18.1.1\nup /bin/sh", ports, 2);
+    EXPECT_EQ(pelk_vpn_subprocess_is_alive(), 0);
+    EXPECT_EQ(veltra_test::count_occurrences(dev_log(), "PELK_VPN_MANAGER: CreateProcess failed("), 2);
+    EXPECT_EQ(veltra_test::count_entries(dir_.file("run"), "pelk"), 0);
+    EXPECT_FALSE(fs::exists(run_record));
 }
 
 // Processes started by the test under a given name, as an earlier run of the
-// client would have left them.
-pid_t spawn_named(const std::string &path) {
-    const char *argv[] = {path.c_str(), nullptr};
+// client would have left them. wrapper goes in front (e.g. setpriv).
+pid_t spawn_named(const std::string &path, const std::vector<std::string> &args = {},
+                  const std::vector<std::string> &wrapper = {}) {
+    std::vector<const char *> argv;
+    for (const std::string &word : wrapper) {
+        argv.push_back(word.c_str());
+    }
+    argv.push_back(path.c_str());
+    for (const std::string &word : args) {
+        argv.push_back(word.c_str());
+    }
+    argv.push_back(nullptr);
     GPid pid = 0;
-    g_spawn_async(nullptr, const_cast<char **>(argv), nullptr, G_SPAWN_DO_NOT_REAP_CHILD, nullptr, nullptr, &pid,
+    g_spawn_async(nullptr, const_cast<char **>(argv.data()), nullptr, G_SPAWN_DO_NOT_REAP_CHILD, nullptr, nullptr, &pid,
                   nullptr);
     return pid;
+}
+
+// Whether pid already runs the program whose argument 0 is path.
+bool runs(pid_t pid, const std::string &path) {
+    return veltra_test::read_file("/proc/" + std::to_string(pid) + "/cmdline").rfind(path + '\0', 0) == 0;
+}
+
+bool ended(pid_t pid) {
+    int status = 0;
+    const pid_t done = waitpid(pid, &status, WNOHANG);
+    // Either reaped by the kill or waiting for us to reap it.
+    return done == pid || (done < 0 && errno == ECHILD);
+}
+
+void end_and_reap(pid_t pid) {
+    int status = 0;
+    kill(pid, SIGKILL);
+    waitpid(pid, &status, 0);
 }
 
 TEST_F(VpnProcessTest, StrayProcessesAreKilledByExactName) {
@@ -264,32 +309,33 @@ TEST_F(VpnProcessTest, StrayProcessesAreKilledByExactName) {
     fs::copy_file(VELTRA_FAKE_OPENVPN, dir_.file("copy/pelk.openvpn.exe"));
     fs::create_symlink(VELTRA_FAKE_OPENVPN, dir_.file("stray/Pelk.OpenVPN.exe"));
     fs::create_symlink(VELTRA_FAKE_OPENVPN, dir_.file("stray/pelk.openvpn.exe.bak"));
+    fs::create_directories(dir_.file("other"));
+    fs::create_symlink("/bin/sleep", dir_.file("other/pelk.openvpn.exe"));
 
     struct Stray {
         std::string path;
+        std::vector<std::string> args;
         bool killed;
     };
     const Stray strays[] = {
-        {dir_.file("stray/pelk.openvpn.exe"), true},   // named by argument 0 only
-        {dir_.file("copy/pelk.openvpn.exe"), true},    // named by its program file
-        {dir_.file("stray/Pelk.OpenVPN.exe"), false},  // letter case differs
-        {dir_.file("stray/pelk.openvpn.exe.bak"), false}, {dir_.file("stray/copy"), false},
+        // the app's own program under its name, named by argument 0 only
+        {dir_.file("stray/pelk.openvpn.exe"), {}, true},
+        {dir_.file("copy/pelk.openvpn.exe"), {}, true},    // named by its program file
+        {dir_.file("stray/Pelk.OpenVPN.exe"), {}, false},  // letter case differs
+        {dir_.file("stray/pelk.openvpn.exe.bak"), {}, false},
+        {dir_.file("stray/copy"), {}, false},
+        // another program that only calls itself so in argument 0
+        {dir_.file("other/pelk.openvpn.exe"), {"1000"}, false},
     };
     std::vector<pid_t> pids;
     for (const Stray &stray : strays) {
-        pids.push_back(spawn_named(stray.path));
+        pids.push_back(spawn_named(stray.path, stray.args));
         ASSERT_GT(pids.back(), 0);
     }
-    // Give each a moment to exec, so /proc shows its final name.
+    // Each must have exec'd, so /proc shows its final name.
     ASSERT_TRUE(veltra_test::wait_for([&] {
-        for (pid_t pid : pids) {
-            g_autofree char *cmdline = nullptr;
-            if (!g_file_get_contents(("/proc/" + std::to_string(pid) + "/cmdline").c_str(), &cmdline, nullptr,
-                                     nullptr)) {
-                return false;
-            }
-            const std::string name(cmdline);
-            if (name.find("/stray/") == std::string::npos && name.find("/copy/") == std::string::npos) {
+        for (size_t i = 0; i < pids.size(); ++i) {
+            if (!runs(pids[i], strays[i].path)) {
                 return false;
             }
         }
@@ -300,17 +346,75 @@ TEST_F(VpnProcessTest, StrayProcessesAreKilledByExactName) {
 
     for (size_t i = 0; i < pids.size(); ++i) {
         SCOPED_TRACE(strays[i].path);
-        int status = 0;
-        const pid_t done = waitpid(pids[i], &status, WNOHANG);
         if (strays[i].killed) {
-            // Either reaped by the kill or waiting for us to reap it.
-            EXPECT_TRUE(done == pids[i] || (done < 0 && errno == ECHILD)) << done;
+            EXPECT_TRUE(ended(pids[i]));
         } else {
-            EXPECT_EQ(done, 0) << "a differently named process was ended";
-            kill(pids[i], SIGKILL);
-            waitpid(pids[i], &status, 0);
+            int status = 0;
+            EXPECT_EQ(waitpid(pids[i], &status, WNOHANG), 0) << "a process of another name was ended";
+            end_and_reap(pids[i]);
         }
     }
+}
+
+TEST_F(VpnProcessTest, KillByNameLeavesOtherUsersProcessesAlone) {
+    if (geteuid() != 0 || !fs::exists("/usr/bin/setpriv")) {
+        GTEST_SKIP() << "needs root and setpriv to run a process as another user";
+    }
+    // A folder every user can enter, with a copy of sleep under the name.
+    ASSERT_EQ(chmod(dir_.path().c_str(), 0755), 0);
+    const std::string named = dir_.file("shared/pelk.openvpn.exe");
+    fs::create_directories(dir_.file("shared"));
+    fs::copy_file("/bin/sleep", named);
+    ASSERT_EQ(chmod(dir_.file("shared").c_str(), 0755), 0);
+    ASSERT_EQ(chmod(named.c_str(), 0755), 0);
+
+    const pid_t theirs =
+        spawn_named(named, {"1000"}, {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "--"});
+    const pid_t ours = spawn_named(named, {"1000"});
+    ASSERT_GT(theirs, 0);
+    ASSERT_GT(ours, 0);
+    ASSERT_TRUE(veltra_test::wait_for([&] { return runs(theirs, named) && runs(ours, named); }));
+
+    killProcessByName("pelk.openvpn.exe");
+
+    EXPECT_TRUE(ended(ours));
+    int status = 0;
+    EXPECT_EQ(waitpid(theirs, &status, WNOHANG), 0) << "another user's process was ended";
+    end_and_reap(theirs);
+}
+
+TEST_F(VpnProcessTest, AStrayLeftAZombieByItsParentDoesNotHoldUpTheKill) {
+    // The stray's parent never reaps it: once ended, it stays a zombie that
+    // still answers kill(pid, 0) and can never be waited for by us.
+    const std::string named = dir_.file("zombie/pelk.openvpn.exe");
+    fs::create_directories(dir_.file("zombie"));
+    fs::copy_file("/bin/sleep", named);
+    const pid_t parent = spawn_named("/bin/sh", {"-c", "\"$0\" 1000 & exec /bin/sleep 1000", named});
+    ASSERT_GT(parent, 0);
+    pid_t stray = -1;
+    ASSERT_TRUE(veltra_test::wait_for([&] {
+        for (const auto &entry : fs::directory_iterator("/proc")) {
+            const std::string pid = entry.path().filename().string();
+            if (pid.find_first_not_of("0123456789") == std::string::npos &&
+                runs(static_cast<pid_t>(std::stoi(pid)), named)) {
+                stray = static_cast<pid_t>(std::stoi(pid));
+            }
+        }
+        return stray > 0 && runs(parent, "/bin/sleep");
+    }));
+
+    std::atomic<bool> done{false};
+    std::thread killer([&] {
+        killProcessByName("pelk.openvpn.exe");
+        done = true;
+    });
+    // Well inside the 3 s a living stray is given before SIGKILL.
+    const bool returned_early = veltra_test::wait_for([&] { return done.load(); }, std::chrono::milliseconds(2000));
+    killer.join();
+    EXPECT_TRUE(returned_early) << "the kill waited on a zombie";
+    const std::string status = veltra_test::read_file("/proc/" + std::to_string(stray) + "/status");
+    EXPECT_NE(status.find("State:\tZ"), std::string::npos) << "the stray was not ended: " << status;
+    end_and_reap(parent);
 }
 
 }  // namespace

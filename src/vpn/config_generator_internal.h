@@ -1,0 +1,12 @@
+#pragma once
+
+#include <string>
+
+// The folder the generators make their files in: "/run/veltra" for root, a
+// private folder of the running user otherwise. Tests point it at a folder
+// of their own (nullptr restores the default).
+void config_generator_files_folder_override(const char *folder);
+std::string config_generator_files_folder(void);
+
+// Name of the run record inside that folder.
+extern const char *const config_generator_run_record_name;
