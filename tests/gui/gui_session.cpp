@@ -15,6 +15,7 @@
 
 // Last: its macros (None, Bool, Status) clash with the headers above.
 #include <X11/Xlib.h>
+#include <X11/Xutil.h>
 
 namespace veltra_test {
 
@@ -98,6 +99,35 @@ std::vector<ClientWindow> parse_geometry(const std::string &text) {
 std::string describe(const ClientWindow &w) {
     return "window " + std::to_string(w.id) + " " + std::to_string(w.frame.width) + "x" +
            std::to_string(w.frame.height) + " at (" + std::to_string(w.frame.x) + "," + std::to_string(w.frame.y) + ")";
+}
+
+// The client's children that run its OpenVPN program: a link named after
+// it, so only argument 0 carries the name.
+std::vector<pid_t> openvpn_children_of(pid_t parent) {
+    std::vector<pid_t> found;
+    std::error_code ignored;
+    for (const auto &entry : fs::directory_iterator("/proc", ignored)) {
+        const std::string name = entry.path().filename();
+        if (name.find_first_not_of("0123456789") != std::string::npos) {
+            continue;
+        }
+        // The command name may hold blanks and parentheses; the fields go
+        // on after the last ')': state, then the parent's id.
+        const std::string stat = read_file(entry.path() / "stat");
+        const size_t close = stat.rfind(')');
+        char state = 0;
+        int ppid = 0;
+        if (close == std::string::npos || std::sscanf(stat.c_str() + close + 1, " %c %d", &state, &ppid) != 2 ||
+            ppid != parent || state == 'Z') {
+            continue;
+        }
+        const std::string cmdline = read_file(entry.path() / "cmdline");
+        const std::string first = cmdline.substr(0, cmdline.find('\0'));
+        if (fs::path(first).filename() == "pelk.openvpn.exe") {
+            found.push_back(std::stoi(name));
+        }
+    }
+    return found;
 }
 
 std::string screenshot_name(const std::string &step) {
@@ -197,7 +227,7 @@ std::unique_ptr<GuiSession> GuiSession::start(const std::string &service_base_ur
         return nullptr;
     }
     if (!session->watch_maps() || !session->write_stand_ins(options) || (options.tray && !session->start_tray()) ||
-        !session->start_client(service_base_url, ca_file)) {
+        !session->start_client(service_base_url, ca_file, options.app_parts)) {
         return nullptr;
     }
     return session;
@@ -207,6 +237,9 @@ GuiSession::~GuiSession() {
     if (watcher_ != nullptr) {
         XCloseDisplay(watcher_);
     }
+    // A client ended by a signal leaves its OpenVPN child running, and with
+    // it the tunnel the next test would start inside.
+    const std::vector<pid_t> openvpn = pid_ > 0 ? openvpn_children_of(pid_) : std::vector<pid_t>{};
     for (pid_t *pid : {&pid_, &tray_pid_}) {
         if (*pid <= 0) {
             continue;
@@ -219,6 +252,20 @@ GuiSession::~GuiSession() {
         }
         *pid = -1;
     }
+    for (pid_t child : openvpn) {
+        kill(child, SIGTERM);
+        // An orphan is reaped by whoever adopted it; this process only when
+        // it is a subreaper.
+        auto gone = [&] {
+            waitpid(child, nullptr, WNOHANG);
+            const std::string stat = read_file("/proc/" + std::to_string(child) + "/stat");
+            return stat.empty() || stat.find(") Z ") != std::string::npos;
+        };
+        if (!wait_for(gone, std::chrono::seconds(10))) {
+            kill(child, SIGKILL);
+            wait_for(gone, std::chrono::seconds(5));
+        }
+    }
 }
 
 // The client opens web pages through GIO's default handler for the scheme.
@@ -230,10 +277,13 @@ bool GuiSession::write_stand_ins(const GuiOptions &options) {
     return write(opener, "#!/bin/sh\nprintf '%s\\n' \"$1\" >> '" + home_.file("opened.txt") + "'\n", 0755) &&
            write(home_.file("data/applications/veltra-test-opener.desktop"),
                  "[Desktop Entry]\nType=Application\nName=Veltra test opener\nNoDisplay=true\nExec=" + opener +
-                     " %u\nMimeType=x-scheme-handler/https;x-scheme-handler/http;\n") &&
+                     " %u\nMimeType=x-scheme-handler/https;x-scheme-handler/http;text/plain;text/x-log;\n") &&
+           // The logs are text/x-log, a kind of text/plain: both, so that no
+           // system viewer of either wins.
            write(home_.file("config/mimeapps.list"),
                  "[Default Applications]\nx-scheme-handler/https=veltra-test-opener.desktop\n"
-                 "x-scheme-handler/http=veltra-test-opener.desktop\n") &&
+                 "x-scheme-handler/http=veltra-test-opener.desktop\ntext/plain=veltra-test-opener.desktop\n"
+                 "text/x-log=veltra-test-opener.desktop\n") &&
            (options.settings.empty() || write(home_.file("config/Veltra/settings.ini"), options.settings, 0600)) &&
            (!options.autostart_entry || write(home_.file("config/autostart/Veltra.desktop"),
                                               "[Desktop Entry]\nType=Application\nName=Veltra\nExec=/bin/true\n"));
@@ -261,14 +311,23 @@ bool GuiSession::start_tray() {
     return up;
 }
 
-bool GuiSession::start_client(const std::string &service_base_url, const std::string &ca_file) {
+bool GuiSession::start_client(const std::string &service_base_url, const std::string &ca_file,
+                              const std::string &app_parts) {
     // A private app folder: the client keeps its logs beside itself.
     fs::create_directories(home_.file("app"));
     fs::create_symlink(VELTRA_CLIENT_PATH, home_.file("app/veltra"));
+    std::error_code ignored;
+    for (const auto &entry : fs::directory_iterator(app_parts, ignored)) {
+        const std::string name = entry.path().filename();
+        if (name != "veltra" && name != "Logs") {
+            fs::create_symlink(entry.path(), home_.file("app/" + name));
+        }
+    }
     pid_ = spawn({home_.file("app/veltra")},
                  {"VELTRA_NO_ELEVATION=1", "DISPLAY=" + display_.display(), "HOME=" + home_.path(),
                   "XDG_CONFIG_HOME=" + home_.file("config"), "XDG_DATA_HOME=" + home_.file("data"),
-                  "VELTRA_SERVICE_BASE_URL=" + service_base_url, "VELTRA_CA_FILE=" + ca_file, "PATH=/usr/bin:/bin"},
+                  "VELTRA_SERVICE_BASE_URL=" + service_base_url, "VELTRA_CA_FILE=" + ca_file,
+                  "PATH=/usr/sbin:/usr/bin:/sbin:/bin"},
                  home_.file("app"), home_.file("client.out"));
     return pid_ > 0;
 }
@@ -418,6 +477,11 @@ void GuiSession::key(const std::string &name, int repeat) {
     EXPECT_TRUE(run({"xdotool", "key", "--delay", "0", "--repeat", std::to_string(repeat), name}));
 }
 
+void GuiSession::wheel(const ClientWindow &w, int x, int y, bool down, int notches) {
+    EXPECT_TRUE(run({"xdotool", "mousemove", std::to_string(w.frame.x + x), std::to_string(w.frame.y + y), "click",
+                     "--delay", "0", "--repeat", std::to_string(notches), down ? "5" : "4"}));
+}
+
 void GuiSession::drag(const ClientWindow &w, int x, int y, int dx, int dy) {
     const int from_x = w.frame.x + x;
     const int from_y = w.frame.y + y;
@@ -491,6 +555,26 @@ Screenshot GuiSession::shot(const std::string &step, const std::function<bool(co
     return *last;
 }
 
+std::optional<Rgb> GuiSession::sample(const ClientWindow &w, const Rect &area) const {
+    XImage *image = XGetImage(watcher_, DefaultRootWindow(watcher_), w.frame.x + area.x, w.frame.y + area.y, area.width,
+                              area.height, AllPlanes, ZPixmap);
+    if (image == nullptr) {
+        return std::nullopt;
+    }
+    long r = 0, g = 0, b = 0;
+    for (int y = 0; y < area.height; ++y) {
+        for (int x = 0; x < area.width; ++x) {
+            const unsigned long p = XGetPixel(image, x, y);
+            r += long((p & image->red_mask) >> __builtin_ctzl(image->red_mask));
+            g += long((p & image->green_mask) >> __builtin_ctzl(image->green_mask));
+            b += long((p & image->blue_mask) >> __builtin_ctzl(image->blue_mask));
+        }
+    }
+    XDestroyImage(image);
+    const long count = std::max(1L, long(area.width) * area.height);
+    return Rgb{int(r / count), int(g / count), int(b / count)};
+}
+
 std::string GuiSession::opened_urls() const { return read_file(home_.file("opened.txt")); }
 
 std::optional<std::string> GuiSession::setting(const std::string &key) const {
@@ -511,6 +595,20 @@ std::string GuiSession::dev_log() const {
         text += read_file(entry.path());
     }
     return text;
+}
+
+std::string GuiSession::out_log() const {
+    std::string text;
+    std::error_code ignored;
+    for (const auto &entry : fs::directory_iterator(home_.file("app/Logs/out"), ignored)) {
+        text += read_file(entry.path());
+    }
+    return text;
+}
+
+pid_t GuiSession::openvpn_child() const {
+    const std::vector<pid_t> found = pid_ > 0 ? openvpn_children_of(pid_) : std::vector<pid_t>{};
+    return found.size() == 1 ? found.front() : -1;
 }
 
 std::string GuiSession::client_output() const { return read_file(home_.file("client.out")); }

@@ -61,6 +61,10 @@ struct GuiOptions {
     std::string settings;
     // Seeds $XDG_CONFIG_HOME/autostart/Veltra.desktop before start.
     bool autostart_entry = false;
+    // A folder whose entries, but the client and its logs, are linked into
+    // the client's private app folder: the sandbox's holds the OpenVPN
+    // program, the VPN servers' CA and the flags.
+    std::string app_parts;
 };
 
 class GuiSession {
@@ -109,6 +113,8 @@ class GuiSession {
     // focus between a click and the keys (see the login test).
     void type_into(const ClientWindow &w, const Rect &entry, const std::string &text);
     void key(const std::string &name, int repeat = 1);
+    // Turns the mouse wheel over (x, y) of w by notches, down or up.
+    void wheel(const ClientWindow &w, int x, int y, bool down, int notches);
     // Presses at (x, y), moves by (dx, dy) in two steps, releases.
     void drag(const ClientWindow &w, int x, int y, int dx, int dy);
     // Focuses the entry and deletes everything in it.
@@ -119,13 +125,22 @@ class GuiSession {
     // <Test>_<NN>_<step>.png and returns the grab.
     Screenshot shot(const std::string &step, const std::function<bool(const Screenshot &)> &accept = {});
 
+    // The mean colour of area of w on the screen now: one small read from
+    // the X server, quick enough to follow a picture shown for a moment,
+    // which a whole-screen grab can miss.
+    std::optional<Rgb> sample(const ClientWindow &w, const Rect &area) const;
+
     // URLs the client handed to the desktop, one a line.
     std::string opened_urls() const;
     // A value of [Veltra] in settings.ini; nullopt when the key is absent.
     std::optional<std::string> setting(const std::string &key) const;
     bool autostart_entry_exists() const;
     std::string dev_log() const;
+    // This run's OpenVPN output log.
+    std::string out_log() const;
     std::string client_output() const;
+    // The client's running OpenVPN child, -1 when there is none.
+    pid_t openvpn_child() const;
     // Waits for the client to end; its exit status, or -1 when it did not
     // end (or was killed).
     int wait_exit();
@@ -134,7 +149,7 @@ class GuiSession {
     GuiSession() = default;
     bool write_stand_ins(const GuiOptions &options);
     bool start_tray();
-    bool start_client(const std::string &service_base_url, const std::string &ca_file);
+    bool start_client(const std::string &service_base_url, const std::string &ca_file, const std::string &app_parts);
     // Runs a program with this display; its standard output, nullopt on failure.
     std::optional<std::string> run(const std::vector<std::string> &argv) const;
     std::vector<ClientWindow> shown(const std::vector<std::string> &search) const;
