@@ -13,6 +13,7 @@
 #include <glib.h>
 #include <gtest/gtest.h>
 #include <sys/prctl.h>
+#include <sys/wait.h>
 
 #include <algorithm>
 #include <csignal>
@@ -35,6 +36,8 @@ using namespace std::chrono_literals;
 constexpr Rect kEmail{100, 114, 233, 40};
 constexpr Rect kPassword{100, 203, 233, 40};
 constexpr Rect kConnect{149, 114, 118, 118};
+constexpr Rect kClose{383, 16, 24, 21};
+constexpr Rect kYes{128, 250, 68, 37};
 // Below the power symbol, inside the disc's fill.
 constexpr Rect kFill{205, 212, 6, 6};
 constexpr int kIpFlagX = 111, kIpFlagY = 63, kIpFlagSize = 31;
@@ -346,6 +349,22 @@ TEST_F(MainWindowE2e, SignInChooseAndStarAServerThenConnectAndDisconnect) {
     EXPECT_FALSE(disconnected.same_area(ready, kStatus)) << "\"Ready!\" rather than \"Disconnected!\"";
     EXPECT_TRUE(veltra_test::wait_for([&] { return gui->openvpn_child() == -1 && routes() == baseline; })) << routes();
     EXPECT_TRUE(gui->opened_urls().empty()) << gui->opened_urls();
+
+    // Exit while connected: the worker threads are still busy with the
+    // tunnel when the main loop ends, and the client must still end cleanly.
+    // The tunnel itself outlives it until the next start ends it.
+    gui->click(*main, kConnect);
+    EXPECT_EQ(follow(*gui, *main, Picture::grey, Picture::green), "grey orange green ");
+    const pid_t openvpn = gui->openvpn_child();
+    ASSERT_GT(openvpn, 0);
+    gui->click(*main, kClose);
+    // A dialog takes the window's place.
+    std::optional<ClientWindow> exit = gui->wait_new_window("the exit dialog", main->id, kFirstX + 20, kFirstY + 20);
+    ASSERT_TRUE(exit);
+    gui->click(*exit, kYes);
+    EXPECT_EQ(gui->wait_exit(), 0) << gui->client_output();
+    kill(openvpn, SIGTERM);
+    EXPECT_TRUE(veltra_test::wait_for([&] { return waitpid(openvpn, nullptr, WNOHANG) == openvpn; }));
 }
 
 // The settings screen writes each switch at once, and its back button
