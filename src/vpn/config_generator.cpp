@@ -324,6 +324,11 @@ std::string config_generator_files_folder(void) {
     return folder_locked();
 }
 
+int config_generator_files_folder_open(void) {
+    std::lock_guard<std::mutex> guard(files_lock);
+    return open_private_folder(folder_locked(), true);
+}
+
 gssize write_data(GOutputStream *stream, const char *text) {
     gsize written = 0;
     if (!g_output_stream_write_all(stream, text, strlen(text), &written, nullptr, nullptr)) {

@@ -33,3 +33,9 @@ void config_generator_delete_file(const char *path);
 // that died left behind. Only plain files of ours with the generators' names
 // inside the folder are touched. Call it once no OpenVPN can still read them.
 void config_generator_delete_recorded_files(void);
+
+// The private folder the files and their run record live in, made when
+// missing: a descriptor (the caller closes it), or -1 with errno set when it
+// is anything but a folder of the client's own user. Other records of a
+// connection that the next start must read live beside the files' one.
+int config_generator_files_folder_open(void);

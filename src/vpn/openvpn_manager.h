@@ -8,7 +8,8 @@
 int openvpn_manager_start(const char *user_name, const char *password, const char *server_address, const int32_t *ports,
                           int port_count);
 
-// Ends the OpenVPN child (or any stray one). The first call of a run (the
-// one start-up makes) also deletes the files an earlier client that died
-// left on record. Returns 0.
+// Takes back the tunnel's name servers, then ends the OpenVPN child (or any
+// stray one). The first call of a run (the one start-up makes) also deletes
+// the files, and takes back the name servers, that an earlier client that
+// died left on record. Returns 0.
 int openvpn_manager_stop(void);

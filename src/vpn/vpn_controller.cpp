@@ -2,6 +2,7 @@
 
 #include "app/logger.h"
 #include "app/ui_callbacks.h"
+#include "vpn/dns_resolver.h"
 #include "vpn/vpn_worker_threads.h"
 
 #include <cstring>
@@ -19,13 +20,24 @@ void pelk_vpn_controller_on_vpn_stoped(void) {
 }
 
 void pelk_vpn_controller_on_process_std_out_update(const char *piece) {
+    // The push reply and the device's name come before the marker, in this
+    // piece or an earlier one.
+    const unsigned int connection = vpn_std_out_thread_connection();
+    pelk_vpn_dns_resolver_read_output(connection, piece);
     // The longer marker contains the shorter one, so it is tested first.
     // Each piece stands alone: a marker split across two is not seen.
     if (strstr(piece, "Initialization Sequence Completed With Errors") != nullptr) {
         pelk_write_dev_log("vpn_controller: OpenVPN reported errors\n");
         pelk_ui_report_vpn_error();
     } else if (strstr(piece, "Initialization Sequence Completed") != nullptr) {
-        pelk_ui_report_vpn_started();
+        // The tunnel counts as up only with its name servers set: without
+        // them every lookup would leave outside it while the window says
+        // the connection is secure.
+        if (pelk_vpn_dns_resolver_apply(connection) != 0) {
+            pelk_ui_report_vpn_error();
+        } else {
+            pelk_ui_report_vpn_started();
+        }
     }
 }
 
