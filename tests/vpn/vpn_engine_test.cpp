@@ -6,6 +6,8 @@
 #include "dal/string_helper.h"
 #include "view_models/main_view_model.h"
 #include "view_models/main_view_model_internal.h"
+#include "vpn/config_generator_internal.h"
+#include "vpn/dns_resolver_internal.h"
 #include "vpn/vpn_controller.h"
 #include "vpn/vpn_manager_thread.h"
 #include "vpn/vpn_process.h"
@@ -428,6 +430,55 @@ TEST_F(VpnEngineTest, WithoutTheAddressOutsideTheTunnelOpenVpnIsNotStarted) {
     EXPECT_EQ(count_occurrences(log, "vpn_button_invoke_vpn_disconnect enter. \n"), 1);
     EXPECT_FALSE(fs::exists(record));
     EXPECT_EQ(vpn_manager_thread_connection(), 0u);
+}
+
+// The pushed name servers through the engine: set when the child reports
+// the tunnel up, taken back on the error path before "disconnected", and a
+// failure to set them is the error path rather than a tunnel that leaks.
+TEST_F(VpnEngineTest, PushedNameServersAreSetAtTheMarkerAndTakenBackOnTheErrorPath) {
+    const std::string resolv_conf = dir_.file("resolv.conf");
+    const std::string original = "nameserver 127.0.0.9\n";
+    ASSERT_TRUE(g_file_set_contents(resolv_conf.c_str(), original.c_str(), -1, nullptr));
+    config_generator_files_folder_override(dir_.file("run").c_str());
+    struct Case {
+        const char *name;
+        std::string file;
+        const char *outcome;
+    };
+    const Case cases[] = {
+        // The stand-in's "tunnel" shows the same public address, so a tunnel
+        // whose name servers were set still ends in the error.
+        {"set_then_taken_back", resolv_conf, "dns: name servers 198.18.4.53 (search vpn.example) set on "},
+        {"cannot_be_set", dir_.file("missing/resolv.conf"), "dns: cannot set name servers 198.18.4.53 "},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        pelk_vpn_dns_resolver_resolv_conf_override(c.file.c_str());
+        const size_t mark = dev_log().size();
+        script(
+            "out 2026-12-07 14:31:02 TUN/TAP device tun0 opened\\n2026-12-07 14:31:02 PUSH: Received control "
+            "message: 'PUSH_REPLY,redirect-gateway def1,dhcp-option DNS 198.18.4.53,dhcp-option DOMAIN "
+            "vpn.example,ifconfig 10.8.0.2 255.255.255.0'\\n2026-12-07 14:31:02 Initialization Sequence "
+            "Completed\\n\nwait\n");
+        connect();
+        ASSERT_TRUE(state_is(96)) << pelk_view_model_main_vpn_state_get();
+        EXPECT_TRUE(idle());
+        const std::string log = log_since(mark);
+        EXPECT_NE(log.find(c.outcome), std::string::npos) << log;
+        EXPECT_EQ(veltra_test::read_file(resolv_conf), original);
+        EXPECT_FALSE(fs::exists(dir_.file("run/dns.run")));
+        const size_t disconnected = log.find("vpn state: 96\n");
+        if (c.file == resolv_conf) {
+            const size_t back = log.find("dns: name servers 198.18.4.53 (search vpn.example) taken back from ");
+            EXPECT_NE(back, std::string::npos) << log;
+            EXPECT_LT(back, disconnected) << log;
+        } else {
+            // Never judged: the tunnel check is not started without them.
+            EXPECT_EQ(log.find("public ip: checking the tunnel"), std::string::npos) << log;
+        }
+    }
+    pelk_vpn_dns_resolver_resolv_conf_override(nullptr);
+    config_generator_files_folder_override(nullptr);
 }
 
 }  // namespace
