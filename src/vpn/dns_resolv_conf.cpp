@@ -242,8 +242,8 @@ bool pelk_vpn_dns_resolv_conf_write(const std::string &path, pelk_vpn_dns_resolv
     struct stat written {};
     state->in_place = false;
     const unsigned int mode = state->kind == PELK_VPN_DNS_RESOLV_CONF_FILE ? state->mode : 0644;
-    const unsigned int uid = state->kind == PELK_VPN_DNS_RESOLV_CONF_FILE ? state->uid : 0;
-    const unsigned int gid = state->kind == PELK_VPN_DNS_RESOLV_CONF_FILE ? state->gid : 0;
+    const unsigned int uid = state->kind == PELK_VPN_DNS_RESOLV_CONF_FILE ? state->uid : geteuid();
+    const unsigned int gid = state->kind == PELK_VPN_DNS_RESOLV_CONF_FILE ? state->gid : getegid();
     if (!replace_by_rename(path, text, mode, uid, gid, &written, error)) {
         if (state->kind != PELK_VPN_DNS_RESOLV_CONF_FILE || (errno != EBUSY && errno != EXDEV)) {
             return false;

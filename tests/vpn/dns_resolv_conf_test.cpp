@@ -48,25 +48,6 @@ class DnsResolvConfTest : public ::testing::Test {
     veltra_test::TempDir dir_;
 };
 
-TEST(DnsResolvConfText, ListsServersInOrderThenTheSearchDomains) {
-    struct Case {
-        std::vector<std::string> servers;
-        std::vector<std::string> domains;
-        std::string body;
-    };
-    const Case cases[] = {
-        {{"198.18.4.53"}, {}, "nameserver 198.18.4.53\n"},
-        {{"10.0.0.1", "2001:db8::53"},
-         {"a.example", "b.example"},
-         "nameserver 10.0.0.1\nnameserver 2001:db8::53\nsearch a.example b.example\n"},
-    };
-    for (const Case &c : cases) {
-        const std::string text = pelk_vpn_dns_resolv_conf_text(c.servers, c.domains);
-        ASSERT_EQ(text.rfind('#', 0), 0u) << text;
-        EXPECT_EQ(text.substr(text.find('\n') + 1), c.body);
-    }
-}
-
 TEST_F(DnsResolvConfTest, AFileComesBackByteForByteWithItsMode) {
     write(kOriginal, 0640);
     struct stat before {};
@@ -108,14 +89,6 @@ TEST_F(DnsResolvConfTest, ALinkIsReplacedNotFollowedAndComesBackAsTheSameLink) {
     EXPECT_EQ(fs::read_symlink(path()).string(), "managed.conf");
     EXPECT_EQ(veltra_test::read_file(path()), "nameserver 192.0.2.7\n");
     expect_only({"resolv.conf", "managed.conf"});
-}
-
-TEST_F(DnsResolvConfTest, ADanglingLinkIsKeptAsItWas) {
-    ASSERT_EQ(symlink("/nonexistent/veltra/resolv.conf", path().c_str()), 0);
-    const pelk_vpn_dns_resolv_conf_state state = replace("nameserver 198.18.4.53\n");
-    std::string error;
-    EXPECT_EQ(pelk_vpn_dns_resolv_conf_restore(path(), state, &error), PELK_VPN_DNS_RESOLV_CONF_RESTORED) << error;
-    EXPECT_EQ(fs::read_symlink(path()).string(), "/nonexistent/veltra/resolv.conf");
 }
 
 TEST_F(DnsResolvConfTest, NoFileBeforeMeansNoFileAfter) {

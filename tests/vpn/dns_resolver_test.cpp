@@ -151,15 +151,6 @@ TEST_F(DnsResolverTest, NothingPushedChangesNothingAndLogsNothing) {
     EXPECT_EQ(log().find("dns:"), std::string::npos) << log();
 }
 
-TEST_F(DnsResolverTest, ARestartPushingNoServersTakesTheOldOnesBack) {
-    output(connection_, {kPush, kCompleted});
-    ASSERT_EQ(pelk_vpn_dns_resolver_apply(connection_), 0);
-    output(connection_, {kPushNoDns, kCompleted});
-    ASSERT_EQ(pelk_vpn_dns_resolver_apply(connection_), 0);
-    EXPECT_EQ(veltra_test::read_file(resolv_conf()), kOriginal);
-    EXPECT_FALSE(fs::exists(record()));
-}
-
 TEST_F(DnsResolverTest, AnEndedOrForeignConnectionSetsNothing) {
     // Ended before its reader got to the marker: the disconnect came first.
     pelk_vpn_dns_resolver_undo(connection_);
@@ -207,7 +198,6 @@ TEST_F(DnsResolverTest, ADamagedRecordIsDeletedWithoutTouchingTheFile) {
         "garbage",
         "[dns]\nmethod=shell\ndevice=tun0\n",
         "[dns]\nmethod=resolved\ndevice=../../x\nservers=1.1.1.1;\n",
-        "[dns]\nmethod=file\ndevice=\nkind=7\nwritten=eA==\n",
         "[dns]\nmethod=file\ndevice=\nkind=2\nlink=\nwritten=eA==\n",
     };
     for (const std::string &text : records) {
@@ -232,22 +222,6 @@ TEST_F(DnsResolverTest, SystemdResolvedGetsTheServersAndEveryDomainOnTheTunnel) 
               std::string::npos)
         << log();
     pelk_vpn_dns_resolver_undo(connection_);
-    EXPECT_EQ(calls(), "dns lo 198.18.4.53\ndomain lo ~. vpn.example\nrevert lo\n");
-    EXPECT_FALSE(fs::exists(record()));
-}
-
-TEST_F(DnsResolverTest, SystemdResolvedSettingsOfACrashedClientAreReverted) {
-    fake_resolvectl();
-    const pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        output(connection_, {kDevice, kPush, kCompleted});
-        _exit(pelk_vpn_dns_resolver_apply(connection_) == 0 ? 0 : 1);
-    }
-    int status = 0;
-    ASSERT_EQ(waitpid(child, &status, 0), child);
-    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-    pelk_vpn_dns_resolver_undo_recorded();
     EXPECT_EQ(calls(), "dns lo 198.18.4.53\ndomain lo ~. vpn.example\nrevert lo\n");
     EXPECT_FALSE(fs::exists(record()));
 }
@@ -284,17 +258,6 @@ TEST_F(DnsResolverTest, AFailedSettingIsRevertedReportedAndNotRecorded) {
     EXPECT_NE(text.find("(Failed to set DNS configuration: Link lo not managed)"), std::string::npos) << text;
     EXPECT_NE(text.find("the tunnel device is not known"), std::string::npos) << text;
     EXPECT_EQ(text.find("taken back"), std::string::npos) << text;
-}
-
-TEST_F(DnsResolverTest, AResolverFileThatCannotBeWrittenFailsTheConnect) {
-    pelk_vpn_dns_resolver_resolv_conf_override(dir_.file("missing/resolv.conf").c_str());
-    output(connection_, {kPush, kCompleted});
-    EXPECT_EQ(pelk_vpn_dns_resolver_apply(connection_), -1);
-    EXPECT_FALSE(fs::exists(record()));
-    EXPECT_NE(log().find("dns: cannot set name servers 198.18.4.53 (search vpn.example) on " +
-                         dir_.file("missing/resolv.conf") + ": "),
-              std::string::npos)
-        << log();
 }
 
 }  // namespace
