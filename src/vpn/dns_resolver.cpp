@@ -9,7 +9,6 @@
 #include <fcntl.h>
 #include <glib.h>
 #include <net/if.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
