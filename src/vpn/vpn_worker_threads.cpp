@@ -102,26 +102,40 @@ void watch_state(WorkerRef self, pelk_vpn_pipe_ref) {
     }
 }
 
+// Keeps one piece of the child's output in its log (and on the terminal).
+void keep(const char *piece, const char *log_path, bool print) {
+    pelk_logger_log_write(log_path, piece);
+    if (print) {
+        fputs(piece, stdout);
+        fflush(stdout);
+    }
+}
+
 // Reads the pipe of the child this reader was started for until it ends or
-// the reader is stopped. Output read after a stop request is dropped.
+// the reader is stopped. After a stop nothing is handled any more, but the
+// rest of the child's output still goes to the log: a child that dies says
+// why on its way out (AUTH_FAILED, a bad option), and that log is what the
+// user opens through "Click for details". The child is being ended, so the
+// pipe reaches its end soon.
 void read_pipe(WorkerRef self, pelk_vpn_pipe_ref pipe, const char *log_path, void (*handle)(const char *piece),
                bool print) {
     while (!self->stop) {
         vpn_manager_thread_sleep(kPollMs);
         self->busy = true;
         char *piece = pelk_vpn_subprocess_internal_read(pipe);
-        if (piece == nullptr || self->stop) {
-            free(piece);
+        if (piece == nullptr) {
             return;
         }
-        pelk_logger_log_write(log_path, piece);
-        if (print) {
-            fputs(piece, stdout);
-            fflush(stdout);
+        keep(piece, log_path, print);
+        if (!self->stop) {
+            handle(piece);
         }
-        handle(piece);
         free(piece);
         self->busy = false;
+    }
+    while (char *piece = pelk_vpn_subprocess_internal_read(pipe)) {
+        keep(piece, log_path, print);
+        free(piece);
     }
 }
 

@@ -5,6 +5,7 @@
 #include "vpn/openvpn_manager.h"
 #include "vpn/vpn_process.h"
 #include "vpn/vpn_process_internal.h"
+#include "vpn/vpn_worker_threads.h"
 
 #include <dirent.h>
 #include <glib.h>
@@ -187,6 +188,21 @@ TEST_F(VpnProcessTest, AReaderOfAnEndedChildNeverSeesTheNextChild) {
     ASSERT_NE(second, nullptr);
     EXPECT_STREQ(second, "second\n");
     free(second);
+}
+
+// A reader stopped because its child is going away still logs what the
+// child writes last: that is usually why it went.
+TEST_F(VpnProcessTest, AStoppedReaderStillLogsTheChildsLastWords) {
+    script("out connecting\\n\nsleep 1000\nout AUTH_FAILED\\n\nexit 1\n");
+    ::testing::internal::CaptureStdout();
+    start_child();
+    ASSERT_EQ(vpn_std_out_thread_start(), 0);
+    const std::string log_path = pelk_global_variable_out_log_path();
+    EXPECT_TRUE(veltra_test::wait_for([&] { return veltra_test::read_file(log_path) == "connecting\n"; }));
+    vpn_std_out_thread_exit();
+    EXPECT_TRUE(veltra_test::wait_for([&] { return veltra_test::read_file(log_path) == "connecting\nAUTH_FAILED\n"; }))
+        << veltra_test::read_file(log_path);
+    ::testing::internal::GetCapturedStdout();
 }
 
 TEST_F(VpnProcessTest, AMissingProgramIsAFailedStartWithoutChild) {
