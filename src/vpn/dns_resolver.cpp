@@ -63,15 +63,17 @@ struct Applied {
 };
 
 // All of it guarded by dns_lock, taken before the files' folder lock of
-// the config generator (never the other way round).
+// the config generator (never the other way round). Never destroyed: the
+// manager thread may be taking the servers back while exit() runs the
+// static destructors.
 std::mutex dns_lock;
 unsigned int reading_connection = 0;
-pelk_vpn_dns_lines lines;
-pelk_vpn_dns_options options;
+pelk_vpn_dns_lines &lines = *new pelk_vpn_dns_lines;
+pelk_vpn_dns_options &options = *new pelk_vpn_dns_options;
 unsigned int closed_through = 0;
-std::optional<Applied> applied;
-std::string resolv_conf_override;
-std::string resolvectl_override;
+std::optional<Applied> &applied = *new std::optional<Applied>;
+std::string &resolv_conf_override = *new std::string;
+std::string &resolvectl_override = *new std::string;
 
 std::string resolv_conf_path() { return resolv_conf_override.empty() ? kResolvConf : resolv_conf_override; }
 
