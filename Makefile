@@ -15,7 +15,7 @@ ifdef CI
 CMAKE_ARGS += -DVELTRA_WERROR=ON
 endif
 
-.PHONY: all demo test setup build test-asan test-tsan fuzz format format-check clean
+.PHONY: all demo test setup build bench test-asan test-tsan fuzz format format-check clean
 
 all: build
 
@@ -37,6 +37,12 @@ demo: setup build
 
 test: setup build
 	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS) $(CTEST_ARGS)
+
+# Benchmarks (bench/): build them, run every one in a sandbox of its own and
+# write bench/RESULTS.md. As root, like demo; holds the OpenVPN lock while it runs.
+bench: setup $(BUILD)/build.ninja
+	cmake --build $(BUILD) -j $(JOBS) --target bench_programs
+	$(SUDO) bench/run $(BUILD)
 
 # Sanitizer builds run the unit and integration suites.
 test-asan: setup
