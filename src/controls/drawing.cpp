@@ -4,6 +4,9 @@
 #include "controls/drawing.h"
 
 #include <cstring>
+#include <map>
+#include <memory>
+#include <tuple>
 
 namespace {
 
@@ -26,6 +29,39 @@ void apply_text_style(cairo_t *cr, int font_size) {
     cairo_select_font_face(cr, kFace, CAIRO_FONT_SLANT_NORMAL, CAIRO_FONT_WEIGHT_BOLD);
     cairo_set_source_rgb(cr, kTextGrey, kTextGrey, kTextGrey);
     cairo_set_font_size(cr, font_size);
+}
+
+struct PixbufUnref {
+    void operator()(GdkPixbuf *pixbuf) const { g_object_unref(pixbuf); }
+};
+struct SurfaceDestroy {
+    void operator()(cairo_surface_t *surface) const { cairo_surface_destroy(surface); }
+};
+
+// A picture as painted: scaled and converted to cairo's pixel format once,
+// not ten times a second. The entry holds a reference to its pixbuf, so the
+// address it is found by can never name another picture.
+struct Painted {
+    std::unique_ptr<GdkPixbuf, PixbufUnref> source;
+    std::unique_ptr<cairo_surface_t, SurfaceDestroy> surface;
+};
+// Keyed by pixbuf and the size asked for (-1 x -1: natural). The views ask
+// for a few dozen at most (the bundle's pictures, the flags at two sizes).
+std::map<std::tuple<const GdkPixbuf *, int, int>, Painted> painted;
+
+cairo_surface_t *painted_surface(GdkPixbuf *pixbuf, int width, int height) {
+    const bool scale = width >= 1 && height >= 1;
+    const auto key = std::make_tuple(static_cast<const GdkPixbuf *>(pixbuf), scale ? width : -1, scale ? height : -1);
+    auto found = painted.find(key);
+    if (found == painted.end()) {
+        g_autoptr(GdkPixbuf) scaled =
+            scale ? gdk_pixbuf_scale_simple(pixbuf, width, height, GDK_INTERP_BILINEAR) : nullptr;
+        Painted entry;
+        entry.source.reset(GDK_PIXBUF(g_object_ref(pixbuf)));
+        entry.surface.reset(gdk_cairo_surface_create_from_pixbuf(scaled != nullptr ? scaled : pixbuf, 1, nullptr));
+        found = painted.emplace(key, std::move(entry)).first;
+    }
+    return found->second.surface.get();
 }
 
 double ink_width(cairo_t *cr, const char *text) {
@@ -54,16 +90,16 @@ void Pelk_Cairo_DrawImage_WithSize(cairo_t *cr, GtkImage *image, int x, int y, i
     if (pixbuf == nullptr) {
         return;
     }
-    g_autoptr(GdkPixbuf) scaled = nullptr;
-    if (width >= 1 && height >= 1) {
-        scaled = gdk_pixbuf_scale_simple(pixbuf, width, height, GDK_INTERP_BILINEAR);
-        if (scaled != nullptr) {
-            pixbuf = scaled;
-        }
-    }
-    gdk_cairo_set_source_pixbuf(cr, pixbuf, x, y);
-    cairo_paint(cr);
+    pelk_controls_drawing_pixbuf(cr, pixbuf, x, y, width, height);
     cairo_fill(cr);
+}
+
+void pelk_controls_drawing_pixbuf(cairo_t *cr, GdkPixbuf *pixbuf, int x, int y, int width, int height) {
+    if (pixbuf == nullptr) {
+        return;
+    }
+    cairo_set_source_surface(cr, painted_surface(pixbuf, width, height), x, y);
+    cairo_paint(cr);
 }
 
 void Pelk_Cairo_DrawText_Centered(cairo_t *cr, const char *text, int font_size, int x, int y, int width, int height) {

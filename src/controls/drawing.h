@@ -3,7 +3,7 @@
 #include <gtk/gtk.h>
 
 // The palette, picture painting and the one text style of the custom-drawn
-// window. GTK main thread only; no state.
+// window. GTK main thread only; the only state is the prepared pictures.
 
 GdkColor CreateCommonBackground(void);
 GdkRGBA CreateCommonBackgroundRGBA(void);
@@ -16,6 +16,12 @@ GdkColor CreateUriLabelForeground(void);
 // without a picture paints nothing.
 void Pelk_Cairo_DrawImage(cairo_t *cr, GtkImage *image, int x, int y);
 void Pelk_Cairo_DrawImage_WithSize(cairo_t *cr, GtkImage *image, int x, int y, int width, int height);
+
+// pixbuf painted with its top-left corner at (x, y), as the two above paint
+// an image's picture. The scaled and converted picture is kept for the run
+// (with a reference to pixbuf), so a picture drawn at every repaint is
+// prepared once.
+void pelk_controls_drawing_pixbuf(cairo_t *cr, GdkPixbuf *pixbuf, int x, int y, int width, int height);
 
 // text centred horizontally in the box; its baseline on the box's middle.
 void Pelk_Cairo_DrawText_Centered(cairo_t *cr, const char *text, int font_size, int x, int y, int width, int height);

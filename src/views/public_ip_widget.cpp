@@ -50,13 +50,8 @@ gboolean pelk_controls_public_ip_widget_on_draw(GtkWidget *, cairo_t *cr, gpoint
     case kDone: {
         pelk_owned_text flag_path(pelk_view_model_main_flag_path_get_new());
         pelk_owned_text ip(pelk_view_model_main_ip_get_new());
-        if (GdkPixbuf *flag = pelk_views_flags_picture(flag_path.get())) {
-            g_autoptr(GdkPixbuf) scaled = gdk_pixbuf_scale_simple(flag, kFlagSize, kFlagSize, GDK_INTERP_BILINEAR);
-            if (scaled != nullptr) {
-                gdk_cairo_set_source_pixbuf(cr, scaled, kFlagX, kFlagY);
-                cairo_paint(cr);
-            }
-        }
+        pelk_controls_drawing_pixbuf(cr, pelk_views_flags_picture(flag_path.get()), kFlagX, kFlagY, kFlagSize,
+                                     kFlagSize);
         if (ip) {
             pelk_controls_public_ip_widget_draw_text(cr, pelk_controls_public_ip_widget_line(ip.get()).c_str());
         }

@@ -121,13 +121,7 @@ gboolean pelk_controls_server_button_on_draw(GtkWidget *widget, cairo_t *cr, gpo
         return FALSE;
     }
     pelk_owned_text flag_path(pelk_view_model_main_format_flag_path_new(server->country_code));
-    if (GdkPixbuf *flag = pelk_views_flags_picture(flag_path.get())) {
-        g_autoptr(GdkPixbuf) scaled = gdk_pixbuf_scale_simple(flag, kFlagSize, kFlagSize, GDK_INTERP_BILINEAR);
-        if (scaled != nullptr) {
-            gdk_cairo_set_source_pixbuf(cr, scaled, kFlagX, kFlagY);
-            cairo_paint(cr);
-        }
-    }
+    pelk_controls_drawing_pixbuf(cr, pelk_views_flags_picture(flag_path.get()), kFlagX, kFlagY, kFlagSize, kFlagSize);
     // The star shows what is stored, not the record's flag.
     pelk_owned_text favourite(pelk_platform_specific_settings_manager_favorite_server_get());
     const bool starred =

@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <functional>
 #include <string>
 
 namespace {
@@ -290,6 +291,75 @@ TEST_F(WindowKitTest, EntryTextStaysInItsBoxAndPicturesPaintAsAsked) {
     g_object_unref(empty);
     cairo_destroy(cr);
     cairo_surface_destroy(surface);
+}
+
+// A prepared picture paints exactly what converting it at every repaint
+// painted, at every size asked for, the first time and from the cache; the
+// cache keeps its own reference, so a caller that lets its pixbuf go before
+// the next repaint gets the same picture, and a new pixbuf at a reused
+// address never gets the old one.
+TEST_F(WindowKitTest, PreparedPicturesPaintWhatDirectConversionPaints) {
+    struct Case {
+        const char *name;
+        pelk_resource_image picture;
+        int width;
+        int height;
+    };
+    const Case cases[] = {
+        {"natural size", PELK_IMAGE_CONNECT_SUCCESS, -1, -1},
+        {"its own size", PELK_IMAGE_CONNECT_SUCCESS, 118, 118},
+        {"smaller", PELK_IMAGE_CONNECT_ERROR, 31, 31},
+        {"larger", PELK_IMAGE_SERVER_STAR_CHECKED, 40, 42},
+        {"one side only", PELK_IMAGE_SERVER_STAR_UNCHECKED, 30, 0},
+        {"negative", PELK_IMAGE_TOP_BAR_BACKGROUND, -5, 20},
+        {"one pixel", PELK_IMAGE_LOGIN_NORMAL, 1, 1},
+    };
+    constexpr int kSide = 160;
+    auto render = [&](const std::function<void(cairo_t *)> &paint) {
+        cairo_surface_t *surface = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, kSide, kSide);
+        cairo_t *cr = cairo_create(surface);
+        cairo_set_source_rgb(cr, 8 / 255.0, 122 / 255.0, 73 / 255.0);
+        cairo_paint(cr);
+        paint(cr);
+        cairo_destroy(cr);
+        cairo_surface_flush(surface);
+        const int stride = cairo_image_surface_get_stride(surface);
+        std::string pixels(reinterpret_cast<const char *>(cairo_image_surface_get_data(surface)),
+                           size_t(stride) * kSide);
+        cairo_surface_destroy(surface);
+        return pixels;
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        GdkPixbuf *pixbuf = gtk_image_get_pixbuf(pelk_resource_manager_image(c.picture));
+        ASSERT_NE(pixbuf, nullptr);
+        const std::string direct = render([&](cairo_t *cr) {
+            g_autoptr(GdkPixbuf) scaled = c.width >= 1 && c.height >= 1
+                                              ? gdk_pixbuf_scale_simple(pixbuf, c.width, c.height, GDK_INTERP_BILINEAR)
+                                              : GDK_PIXBUF(g_object_ref(pixbuf));
+            gdk_cairo_set_source_pixbuf(cr, scaled, 7, 5);
+            cairo_paint(cr);
+        });
+        for (int round = 0; round < 2; ++round) {
+            EXPECT_EQ(render([&](cairo_t *cr) { pelk_controls_drawing_pixbuf(cr, pixbuf, 7, 5, c.width, c.height); }),
+                      direct)
+                << "round " << round;
+        }
+    }
+
+    // Pixbufs the caller drops between repaints: each paints itself.
+    for (const guint32 colour : {0xff0000ffu, 0x00ff00ffu, 0x0000ffffu}) {
+        GdkPixbuf *own = gdk_pixbuf_new(GDK_COLORSPACE_RGB, TRUE, 8, 10, 10);
+        gdk_pixbuf_fill(own, colour);
+        const std::string direct = render([&](cairo_t *cr) {
+            gdk_cairo_set_source_pixbuf(cr, own, 0, 0);
+            cairo_paint(cr);
+        });
+        EXPECT_EQ(render([&](cairo_t *cr) { pelk_controls_drawing_pixbuf(cr, own, 0, 0, -1, -1); }), direct);
+        g_object_unref(own);
+    }
+    const std::string background = render([](cairo_t *) {});
+    EXPECT_EQ(render([](cairo_t *cr) { pelk_controls_drawing_pixbuf(cr, nullptr, 0, 0, 30, 30); }), background);
 }
 
 }  // namespace
