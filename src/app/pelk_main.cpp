@@ -8,7 +8,6 @@
 #include "platform/elevation.h"
 #include "platform/session.h"
 #include "resources/resource_manager.h"
-#include "service/http_manager.h"
 #include "views/login_window_controller.h"
 #include "views/main_view.h"
 #include "views/main_window_controller.h"
@@ -95,7 +94,6 @@ int pelk_main(int argc, char **argv) {
     log_start();
     pelk_resource_manager_init();
     pelk_css_setup();
-    http_manager_global_init();
     pelk_ui_callbacks_install(kWindowLayer);
     vpn_manager_thread_start();
     pelk_windows_controller_init();

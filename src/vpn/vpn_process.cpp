@@ -231,23 +231,24 @@ bool runs_as_us(int proc_fd) {
 // target shows as executable). The kernel's short "comm" name is cut to 15
 // characters and cannot tell names apart. A root process elsewhere that only
 // calls itself so in argument 0 is not ours to end.
+// The owner is read last: its status file is the longest read, and almost
+// every process on the machine is already ruled out by its executable.
 bool process_matches(int proc_fd, const char *name, const std::string &own_program) {
-    if (!runs_as_us(proc_fd)) {
-        return false;
-    }
     const std::string executable = executable_of(proc_fd);
     if (executable.empty()) {
         return false;
     }
-    if (base_name(executable) == name) {
-        return true;
+    if (base_name(executable) != name) {
+        if (own_program.empty() || executable != own_program) {
+            return false;
+        }
+        // argument 0 ends at the first NUL
+        const std::string argv0 = read_proc_file(proc_fd, "cmdline", PATH_MAX).c_str();
+        if (base_name(argv0) != name) {
+            return false;
+        }
     }
-    if (own_program.empty() || executable != own_program) {
-        return false;
-    }
-    // argument 0 ends at the first NUL
-    const std::string argv0 = read_proc_file(proc_fd, "cmdline", PATH_MAX).c_str();
-    return base_name(argv0) == name;
+    return runs_as_us(proc_fd);
 }
 
 // The real file the app's OpenVPN link resolves to, when name is that
