@@ -4,7 +4,7 @@
 // variables exported (bench/run does that); prints each figure beside its
 // baseline, measured in the same run.
 //
-//   veltra-bench startup|idle|signin|connect|fault-soak|openvpn|urls [options]
+//   veltra-bench startup|idle|signin|connect|fault-soak|urls [options]
 #include "bench_util.h"
 #include "screen.h"
 
@@ -724,14 +724,6 @@ int command_connect(const Options &o) {
     return connect.empty() ? 1 : 0;
 }
 
-int command_openvpn(const Options &o) {
-    const std::vector<double> times = bare_openvpn(o.work, o.runs);
-    for (double t : times) {
-        bench::progress("%.1f\n", t);
-    }
-    return times.empty() ? 1 : 0;
-}
-
 // --- fault soak -------------------------------------------------------------
 
 std::string argv0_of(pid_t pid) {
@@ -1031,12 +1023,9 @@ int main(int argc, char **argv) {
     if (o.command == "connect") {
         return command_connect(o);
     }
-    if (o.command == "openvpn") {
-        return command_openvpn(o);
-    }
     if (o.command == "fault-soak") {
         return command_fault_soak(o);
     }
-    fprintf(stderr, "usage: veltra-bench startup|idle|signin|connect|openvpn|fault-soak|urls [--work DIR] ...\n");
+    fprintf(stderr, "usage: veltra-bench startup|idle|signin|connect|fault-soak|urls [--work DIR] ...\n");
     return 2;
 }

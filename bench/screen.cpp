@@ -299,11 +299,6 @@ void Screen::delete_root_property(const char *name) {
     XSync(display_, False);
 }
 
-void Screen::move(int x, int y) {
-    XTestFakeMotionEvent(display_, -1, x, y, 0);
-    XSync(display_, False);
-}
-
 Clock::time_point Screen::click(int x, int y) {
     XTestFakeMotionEvent(display_, -1, x, y, 0);
     XTestFakeButtonEvent(display_, 1, True, 0);

@@ -72,17 +72,10 @@ class Screen {
     // to the server.
     Clock::time_point click(int x, int y);
     Clock::time_point key(const char *keysym_name);
-    void move(int x, int y);
 
     // Deletes a property of the root window (GTK keeps its choice of OpenGL
     // visuals there, so that only the first client of a display probes).
     void delete_root_property(const char *name);
-
-    // Size of the windows that count for maps().
-    void watch_size(int width, int height) {
-        watch_width_ = width;
-        watch_height_ = height;
-    }
 
   private:
     struct Known {
@@ -104,7 +97,8 @@ class Screen {
     _XDisplay *display_ = nullptr;
     std::vector<Known> known_;
     std::vector<MapEvent> maps_;
-    int watch_width_ = 421, watch_height_ = 394;
+    // Size of the windows that count for maps(): the client's and the bare one's.
+    static constexpr int watch_width_ = 421, watch_height_ = 394;
 };
 
 double ms_between(Clock::time_point from, Clock::time_point to);
