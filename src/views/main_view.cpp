@@ -36,10 +36,7 @@ constexpr guint kTimerMs = 100;
 // server row with its star, the plan line), with room above and below each
 // line for the glyphs of its face. The top bar and the bottom bar are
 // pictures that only their own events change.
-struct Band {
-    int x, y, width, height;
-};
-constexpr Band kRepaintedBands[] = {
+constexpr cairo_rectangle_int_t kRepaintedBands[] = {
     {kPublicIpX, kPublicIpY, 263, 36},
     {kConnectX, kConnectY, kConnectSize, kConnectSize},
     {0, kStatusY - 12, 421, kServerY - (kStatusY - 12)},
@@ -293,9 +290,10 @@ gboolean main_subview_on_draw(GtkWidget *, cairo_t *cr, gpointer) {
 gboolean cb_timeout_widget_redrawer(gpointer widget) {
     auto *subview = static_cast<GtkWidget *>(widget);
     if (subview != nullptr && GTK_IS_WIDGET(subview) && gtk_widget_get_visible(subview)) {
-        for (const Band &band : kRepaintedBands) {
-            gtk_widget_queue_draw_area(subview, band.x, band.y, band.width, band.height);
-        }
+        // One region: each invalidation walks the window's children again.
+        cairo_region_t *bands = cairo_region_create_rectangles(kRepaintedBands, G_N_ELEMENTS(kRepaintedBands));
+        gtk_widget_queue_draw_region(subview, bands);
+        cairo_region_destroy(bands);
     }
     return G_SOURCE_CONTINUE;
 }
