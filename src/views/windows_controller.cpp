@@ -30,8 +30,6 @@ GtkWidget *login_view = nullptr;
 GtkWidget *main_window = nullptr;
 GtkWidget *main_view = nullptr;
 bool modal_open = false;
-// The start-up public-address lookup waits for the first window on screen.
-bool public_ip_pending = false;
 
 void set_visible_if_window(GtkWidget *window, gboolean visible) {
     if (window != nullptr && GTK_IS_WINDOW(window)) {
@@ -53,28 +51,14 @@ void destroy_login_window() {
     login_view = nullptr;
 }
 
-// The address shows only on the main screen, so its lookup can wait for the
-// first frame: started before it, the lookup's TLS start-up (OpenSSL's
-// providers, the handshake) competed with that frame for the CPU and
-// counted in its memory. A window destroyed undrawn (the login window of an
-// automatic sign-in) takes its handler along; the next window brings one.
-gboolean on_first_frame(GtkWidget *window, cairo_t *, gpointer) {
-    g_signal_handlers_disconnect_by_func(window, reinterpret_cast<gpointer>(on_first_frame), nullptr);
-    if (public_ip_pending) {
-        public_ip_pending = false;
-        public_ip_updater_thread_start();
-    }
-    return FALSE;
-}
-
 }  // namespace
 
 void pelk_windows_controller_init(void) {
-    public_ip_pending = true;
     openvpn_manager_stop();
     pelk_view_model_login_init();
     pelk_windows_controller_on_login_start();
     pelk_view_model_login_try_auto_authenticate();
+    public_ip_updater_thread_start();
 }
 
 void pelk_windows_controller_init_window(GtkWidget *window, GtkWidget *view) {
@@ -91,9 +75,6 @@ void pelk_windows_controller_init_window(GtkWidget *window, GtkWidget *view) {
     // corner before it jumps to its place.
     gtk_window_move(GTK_WINDOW(window), pelk_controls_topbar_get_window_last_position_x(),
                     pelk_controls_topbar_get_window_last_position_y());
-    if (public_ip_pending) {
-        g_signal_connect_after(window, "draw", G_CALLBACK(on_first_frame), nullptr);
-    }
     gtk_widget_show_all(window);
 }
 
