@@ -3,6 +3,7 @@
 
 #include "controls/drawing.h"
 
+#include <climits>
 #include <cstring>
 #include <map>
 #include <memory>
@@ -31,37 +32,40 @@ void apply_text_style(cairo_t *cr, int font_size) {
     cairo_set_font_size(cr, font_size);
 }
 
-struct PixbufUnref {
-    void operator()(GdkPixbuf *pixbuf) const { g_object_unref(pixbuf); }
-};
 struct SurfaceDestroy {
     void operator()(cairo_surface_t *surface) const { cairo_surface_destroy(surface); }
 };
+using Surface = std::unique_ptr<cairo_surface_t, SurfaceDestroy>;
 
-// A picture as painted: scaled and converted to cairo's pixel format once,
-// not ten times a second. The entry holds a reference to its pixbuf, so the
-// address it is found by can never name another picture.
-struct Painted {
-    std::unique_ptr<GdkPixbuf, PixbufUnref> source;
-    std::unique_ptr<cairo_surface_t, SurfaceDestroy> surface;
-};
-// Keyed by pixbuf and the size asked for (-1 x -1: natural). The views ask
-// for a few dozen at most (the bundle's pictures, the flags at two sizes).
-std::map<std::tuple<const GdkPixbuf *, int, int>, Painted> painted;
+// Pictures as painted: scaled and converted to cairo's pixel format once,
+// not ten times a second. Keyed by pixbuf and the size asked for (-1 x -1:
+// natural); an entry goes when its pixbuf is finalised, so an address that
+// a later pixbuf reuses never finds an old picture, and views built anew at
+// every sign-in or dialog leave nothing behind.
+std::map<std::tuple<const GdkPixbuf *, int, int>, Surface> &painted =
+    *new std::map<std::tuple<const GdkPixbuf *, int, int>, Surface>;
+
+void forget_pixbuf(gpointer, GObject *finalised) {
+    const auto *pixbuf = reinterpret_cast<const GdkPixbuf *>(finalised);
+    painted.erase(painted.lower_bound(std::make_tuple(pixbuf, INT_MIN, INT_MIN)),
+                  painted.upper_bound(std::make_tuple(pixbuf, INT_MAX, INT_MAX)));
+}
 
 cairo_surface_t *painted_surface(GdkPixbuf *pixbuf, int width, int height) {
     const bool scale = width >= 1 && height >= 1;
     const auto key = std::make_tuple(static_cast<const GdkPixbuf *>(pixbuf), scale ? width : -1, scale ? height : -1);
     auto found = painted.find(key);
     if (found == painted.end()) {
+        const auto first_of_pixbuf = painted.lower_bound(std::make_tuple(std::get<0>(key), INT_MIN, INT_MIN));
+        if (first_of_pixbuf == painted.end() || std::get<0>(first_of_pixbuf->first) != std::get<0>(key)) {
+            g_object_weak_ref(G_OBJECT(pixbuf), forget_pixbuf, nullptr);
+        }
         g_autoptr(GdkPixbuf) scaled =
             scale ? gdk_pixbuf_scale_simple(pixbuf, width, height, GDK_INTERP_BILINEAR) : nullptr;
-        Painted entry;
-        entry.source.reset(GDK_PIXBUF(g_object_ref(pixbuf)));
-        entry.surface.reset(gdk_cairo_surface_create_from_pixbuf(scaled != nullptr ? scaled : pixbuf, 1, nullptr));
-        found = painted.emplace(key, std::move(entry)).first;
+        Surface surface(gdk_cairo_surface_create_from_pixbuf(scaled != nullptr ? scaled : pixbuf, 1, nullptr));
+        found = painted.emplace(key, std::move(surface)).first;
     }
-    return found->second.surface.get();
+    return found->second.get();
 }
 
 double ink_width(cairo_t *cr, const char *text) {

@@ -18,9 +18,8 @@ void Pelk_Cairo_DrawImage(cairo_t *cr, GtkImage *image, int x, int y);
 void Pelk_Cairo_DrawImage_WithSize(cairo_t *cr, GtkImage *image, int x, int y, int width, int height);
 
 // pixbuf painted with its top-left corner at (x, y), as the two above paint
-// an image's picture. The scaled and converted picture is kept for the run
-// (with a reference to pixbuf), so a picture drawn at every repaint is
-// prepared once.
+// an image's picture. The scaled and converted picture is kept as long as
+// pixbuf lives, so a picture drawn at every repaint is prepared once.
 void pelk_controls_drawing_pixbuf(cairo_t *cr, GdkPixbuf *pixbuf, int x, int y, int width, int height);
 
 // text centred horizontally in the box; its baseline on the box's middle.

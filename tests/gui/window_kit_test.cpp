@@ -294,10 +294,9 @@ TEST_F(WindowKitTest, EntryTextStaysInItsBoxAndPicturesPaintAsAsked) {
 }
 
 // A prepared picture paints exactly what converting it at every repaint
-// painted, at every size asked for, the first time and from the cache; the
-// cache keeps its own reference, so a caller that lets its pixbuf go before
-// the next repaint gets the same picture, and a new pixbuf at a reused
-// address never gets the old one.
+// painted, at every size asked for, the first time and from the cache; a
+// pixbuf let go takes its prepared copies with it, so a new pixbuf at a
+// reused address never gets the old picture.
 TEST_F(WindowKitTest, PreparedPicturesPaintWhatDirectConversionPaints) {
     struct Case {
         const char *name;
@@ -347,7 +346,9 @@ TEST_F(WindowKitTest, PreparedPicturesPaintWhatDirectConversionPaints) {
         }
     }
 
-    // Pixbufs the caller drops between repaints: each paints itself.
+    // Pixbufs the caller drops between repaints (views built anew at every
+    // sign-in): each paints itself, and the prepared copies do not keep it
+    // alive, so nothing piles up.
     for (const guint32 colour : {0xff0000ffu, 0x00ff00ffu, 0x0000ffffu}) {
         GdkPixbuf *own = gdk_pixbuf_new(GDK_COLORSPACE_RGB, TRUE, 8, 10, 10);
         gdk_pixbuf_fill(own, colour);
@@ -356,7 +357,16 @@ TEST_F(WindowKitTest, PreparedPicturesPaintWhatDirectConversionPaints) {
             cairo_paint(cr);
         });
         EXPECT_EQ(render([&](cairo_t *cr) { pelk_controls_drawing_pixbuf(cr, own, 0, 0, -1, -1); }), direct);
+        EXPECT_EQ(render([&](cairo_t *cr) { pelk_controls_drawing_pixbuf(cr, own, 0, 0, 4, 4); }),
+                  render([&](cairo_t *cr) {
+                      g_autoptr(GdkPixbuf) scaled = gdk_pixbuf_scale_simple(own, 4, 4, GDK_INTERP_BILINEAR);
+                      gdk_cairo_set_source_pixbuf(cr, scaled, 0, 0);
+                      cairo_paint(cr);
+                  }));
+        gpointer alive = own;
+        g_object_add_weak_pointer(G_OBJECT(own), &alive);
         g_object_unref(own);
+        EXPECT_EQ(alive, nullptr) << "a prepared picture keeps its pixbuf alive";
     }
     const std::string background = render([](cairo_t *) {});
     EXPECT_EQ(render([](cairo_t *cr) { pelk_controls_drawing_pixbuf(cr, nullptr, 0, 0, 30, 30); }), background);
