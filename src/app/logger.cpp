@@ -1,6 +1,7 @@
 #include "app/logger.h"
 
 #include "app/global_variables.h"
+#include "app/owned_fd.h"
 #include "platform/clock.h"
 
 #include <fcntl.h>
@@ -117,22 +118,6 @@ std::string escape_controls(const char *text) {
     return out;
 }
 
-class Descriptor {
-  public:
-    explicit Descriptor(int fd) : fd_(fd) {}
-    ~Descriptor() {
-        if (fd_ >= 0) {
-            close(fd_);
-        }
-    }
-    Descriptor(const Descriptor &) = delete;
-    Descriptor &operator=(const Descriptor &) = delete;
-    int get() const { return fd_; }
-
-  private:
-    int fd_;
-};
-
 // Opens the log file for appending, or -1. The client runs as root and the
 // logs hold replies of the account service, so: the folder must be a real
 // folder of our own that nobody else may write to, a new file is created
@@ -153,7 +138,7 @@ int open_log(const char *path) {
     if (name.empty()) {
         return -1;
     }
-    const Descriptor dir(open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    const pelk_owned_fd dir(open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     struct stat info {};
     if (dir.get() < 0 || fstat(dir.get(), &info) != 0 || info.st_uid != geteuid() || (info.st_mode & 022) != 0) {
         return -1;

@@ -3,6 +3,7 @@
 #include "vpn/config_generator_internal.h"
 
 #include "app/logger.h"
+#include "app/owned_fd.h"
 
 #include <fcntl.h>
 #include <gio/gunixoutputstream.h>
@@ -51,22 +52,6 @@ constexpr const char *kRecordScratchName = "files.run.new";
 // keeps a second instance's changes apart).
 std::mutex files_lock;
 std::string &folder_override = *new std::string;  // outlives exit(), like its readers
-
-class Descriptor {
-  public:
-    explicit Descriptor(int fd) : fd_(fd) {}
-    ~Descriptor() {
-        if (fd_ >= 0) {
-            close(fd_);
-        }
-    }
-    Descriptor(const Descriptor &) = delete;
-    Descriptor &operator=(const Descriptor &) = delete;
-    int get() const { return fd_; }
-
-  private:
-    int fd_;
-};
 
 void log_failure(const std::string &what, const char *detail) {
     const std::string line = "config_generator: " + what + ": " + (detail != nullptr ? detail : "refused") + "\n";
@@ -152,7 +137,8 @@ int create_exclusive(int dir, std::string *name) {
 // there but is not a plain file of ours (or cannot be read).
 bool read_record(int dir, std::vector<std::string> *entries) {
     entries->clear();
-    const Descriptor fd(openat(dir, config_generator_run_record_name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    const pelk_owned_fd fd(
+        openat(dir, config_generator_run_record_name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
     if (fd.get() < 0) {
         return errno == ENOENT;
     }
@@ -253,7 +239,7 @@ bool change_record(int dir, const std::string &path, bool add) {
 char *write_new_file(const std::vector<const char *> &texts) {
     std::lock_guard<std::mutex> guard(files_lock);
     const std::string folder = folder_locked();
-    const Descriptor dir(open_private_folder(folder, true));
+    const pelk_owned_fd dir(open_private_folder(folder, true));
     if (dir.get() < 0) {
         log_failure("cannot use folder " + folder, strerror(errno));
         return nullptr;
@@ -383,7 +369,7 @@ void config_generator_delete_file(const char *path) {
     if (generated_name_in(folder, path).empty()) {
         return;
     }
-    const Descriptor dir(open_private_folder(folder, false));
+    const pelk_owned_fd dir(open_private_folder(folder, false));
     if (dir.get() < 0 || !change_record(dir.get(), path, false)) {
         log_failure("cannot update run record", strerror(errno));
     }
@@ -392,7 +378,7 @@ void config_generator_delete_file(const char *path) {
 void config_generator_delete_recorded_files(void) {
     std::lock_guard<std::mutex> guard(files_lock);
     const std::string folder = folder_locked();
-    const Descriptor dir(open_private_folder(folder, false));
+    const pelk_owned_fd dir(open_private_folder(folder, false));
     if (dir.get() < 0) {
         if (errno != ENOENT) {
             log_failure("cannot use folder " + folder, strerror(errno));

@@ -1,5 +1,7 @@
 #include "vpn/dns_resolv_conf.h"
 
+#include "app/owned_fd.h"
+
 #include <fcntl.h>
 #include <glib.h>
 #include <sys/stat.h>
@@ -15,27 +17,6 @@ namespace {
 // a copy of in memory and in the run record.
 constexpr size_t kMaxFileSize = 64 * 1024;
 constexpr int kNameAttempts = 100;
-
-class Descriptor {
-  public:
-    explicit Descriptor(int fd) : fd_(fd) {}
-    ~Descriptor() {
-        if (fd_ >= 0) {
-            close(fd_);
-        }
-    }
-    Descriptor(const Descriptor &) = delete;
-    Descriptor &operator=(const Descriptor &) = delete;
-    int get() const { return fd_; }
-    int release() {
-        const int fd = fd_;
-        fd_ = -1;
-        return fd;
-    }
-
-  private:
-    int fd_;
-};
 
 bool fail(std::string *error, const std::string &what) {
     *error = what + ": " + strerror(errno);
@@ -92,7 +73,7 @@ bool read_all(int fd, std::string *bytes) {
 }
 
 void sync_folder(const std::string &folder) {
-    const Descriptor dir(open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    const pelk_owned_fd dir(open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (dir.get() >= 0) {
         fsync(dir.get());
     }
@@ -105,7 +86,7 @@ bool replace_by_rename(const std::string &path, const std::string &bytes, unsign
                        unsigned int gid, struct stat *written, std::string *error) {
     const std::string folder = folder_of(path);
     std::string scratch = folder + "/.resolv.conf.veltra-XXXXXX";
-    const Descriptor fd(g_mkstemp_full(scratch.data(), O_WRONLY | O_CLOEXEC, 0600));
+    const pelk_owned_fd fd(g_mkstemp_full(scratch.data(), O_WRONLY | O_CLOEXEC, 0600));
     if (fd.get() < 0) {
         return fail(error, "cannot create a file in " + folder);
     }
@@ -124,7 +105,7 @@ bool replace_by_rename(const std::string &path, const std::string &bytes, unsign
 // Writes bytes into the file at path itself. Not atomic, so used only where
 // a rename cannot work; the caller has kept the old bytes first.
 bool replace_in_place(const std::string &path, const std::string &bytes, struct stat *written, std::string *error) {
-    const Descriptor fd(open(path.c_str(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    const pelk_owned_fd fd(open(path.c_str(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
     if (fd.get() < 0) {
         return fail(error, "cannot open " + path);
     }
@@ -165,7 +146,7 @@ bool link_by_rename(const std::string &path, const std::string &target, std::str
 }
 
 bool is_still_ours(const std::string &path, const pelk_vpn_dns_resolv_conf_state &state) {
-    const Descriptor fd(open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    const pelk_owned_fd fd(open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
     struct stat info {};
     if (fd.get() < 0 || fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode)) {
         return false;
@@ -229,7 +210,7 @@ bool pelk_vpn_dns_resolv_conf_read(const std::string &path, pelk_vpn_dns_resolv_
         errno = EINVAL;
         return fail(error, path + " is neither a file nor a link");
     }
-    const Descriptor fd(open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    const pelk_owned_fd fd(open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
     if (fd.get() < 0 || !read_all(fd.get(), &state->bytes)) {
         return fail(error, "cannot read " + path);
     }

@@ -1,6 +1,7 @@
 #include "vpn/dns_resolver.h"
 
 #include "app/logger.h"
+#include "app/owned_fd.h"
 #include "vpn/config_generator.h"
 #include "vpn/dns_options.h"
 #include "vpn/dns_resolv_conf.h"
@@ -35,22 +36,6 @@ constexpr const char *kMethodFile = "file";
 // Two copies of a resolver file in base64, and a few names.
 constexpr off_t kMaxRecordSize = 256 * 1024;
 constexpr size_t kMaxProgramError = 200;
-
-class Descriptor {
-  public:
-    explicit Descriptor(int fd) : fd_(fd) {}
-    ~Descriptor() {
-        if (fd_ >= 0) {
-            close(fd_);
-        }
-    }
-    Descriptor(const Descriptor &) = delete;
-    Descriptor &operator=(const Descriptor &) = delete;
-    int get() const { return fd_; }
-
-  private:
-    int fd_;
-};
 
 // What is set now, and how to take it back.
 struct Applied {
@@ -208,7 +193,7 @@ bool parse_record(const std::string &text, Applied *what) {
 
 // Replaces the record whole (write, then rename); nullptr removes it.
 bool write_record(const Applied *what, std::string *error) {
-    const Descriptor dir(config_generator_files_folder_open());
+    const pelk_owned_fd dir(config_generator_files_folder_open());
     if (dir.get() < 0) {
         *error = std::string("cannot use the run folder: ") + strerror(errno);
         return false;
@@ -222,7 +207,7 @@ bool write_record(const Applied *what, std::string *error) {
     }
     const std::string text = format_record(*what);
     unlinkat(dir.get(), kRecordScratchName, 0);
-    const Descriptor fd(
+    const pelk_owned_fd fd(
         openat(dir.get(), kRecordScratchName, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
     bool done = fd.get() >= 0;
     for (size_t written = 0; done && written < text.size();) {
@@ -245,12 +230,12 @@ bool write_record(const Applied *what, std::string *error) {
 // The record's text; nullopt when there is none. A record that is not a
 // plain file of ours is read as none and reported.
 std::optional<std::string> read_record(std::string *error) {
-    const Descriptor dir(config_generator_files_folder_open());
+    const pelk_owned_fd dir(config_generator_files_folder_open());
     if (dir.get() < 0) {
         *error = std::string("cannot use the run folder: ") + strerror(errno);
         return std::nullopt;
     }
-    const Descriptor fd(
+    const pelk_owned_fd fd(
         openat(dir.get(), pelk_vpn_dns_resolver_record_name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
     if (fd.get() < 0) {
         if (errno != ENOENT) {

@@ -2,6 +2,7 @@
 
 #include "app/global_variables.h"
 #include "app/logger.h"
+#include "app/owned_fd.h"
 #include "app/owned_text.h"
 #include "vpn/config_generator.h"
 #include "vpn/vpn_process_internal.h"
@@ -143,36 +144,9 @@ std::string base_name(const std::string &path) {
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-class Descriptor {
-  public:
-    explicit Descriptor(int fd = -1) : fd_(fd) {}
-    ~Descriptor() {
-        if (fd_ >= 0) {
-            close(fd_);
-        }
-    }
-    Descriptor(Descriptor &&other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
-    Descriptor &operator=(Descriptor &&other) noexcept {
-        if (this != &other) {
-            if (fd_ >= 0) {
-                close(fd_);
-            }
-            fd_ = other.fd_;
-            other.fd_ = -1;
-        }
-        return *this;
-    }
-    Descriptor(const Descriptor &) = delete;
-    Descriptor &operator=(const Descriptor &) = delete;
-    int get() const { return fd_; }
-
-  private:
-    int fd_;
-};
-
 // Up to limit bytes of a file under a /proc/PID folder; "" when unreadable.
 std::string read_proc_file(int proc_fd, const char *name, size_t limit) {
-    const Descriptor fd(openat(proc_fd, name, O_RDONLY | O_CLOEXEC));
+    const pelk_owned_fd fd(openat(proc_fd, name, O_RDONLY | O_CLOEXEC));
     if (fd.get() < 0) {
         return "";
     }
@@ -274,7 +248,7 @@ int signal_pidfd(int pidfd, int signal_number) {
 // long as we hold it: a PID that is freed and reused can never be signalled
 // by mistake.
 struct Target {
-    Descriptor pidfd;
+    pelk_owned_fd pidfd;
 };
 
 // Matches, then opens a pidfd, then matches again through the /proc folder
@@ -296,11 +270,11 @@ std::vector<Target> processes_named(const char *name) {
         if (end == entry->d_name || *end != '\0' || pid <= 0 || pid == self) {
             continue;
         }
-        const Descriptor proc_fd(openat(dirfd(proc), entry->d_name, O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        const pelk_owned_fd proc_fd(openat(dirfd(proc), entry->d_name, O_RDONLY | O_DIRECTORY | O_CLOEXEC));
         if (proc_fd.get() < 0 || !process_matches(proc_fd.get(), name, own_program)) {
             continue;
         }
-        Descriptor pidfd(open_pidfd(static_cast<pid_t>(pid)));
+        pelk_owned_fd pidfd(open_pidfd(static_cast<pid_t>(pid)));
         if (pidfd.get() < 0) {
             if (errno != ESRCH) {
                 ErrorExit("kill by name: pidfd_open failed");
