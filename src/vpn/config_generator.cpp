@@ -148,19 +148,7 @@ bool read_record(int dir, std::vector<std::string> *entries) {
         errno = EPERM;
         return false;
     }
-    std::string text(static_cast<size_t>(info.st_size), '\0');
-    size_t done = 0;
-    while (done < text.size()) {
-        const ssize_t n = read(fd.get(), text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            break;
-        }
-        done += static_cast<size_t>(n);
-    }
-    text.resize(done);
+    const std::string text = pelk_owned_fd_read(fd.get(), static_cast<size_t>(info.st_size));
     size_t start = 0;
     while (start < text.size()) {
         size_t end = text.find('\n', start);
@@ -190,18 +178,7 @@ bool write_record(int dir, const std::vector<std::string> &entries) {
     if (fd < 0) {
         return false;
     }
-    size_t done = 0;
-    while (done < text.size()) {
-        const ssize_t n = write(fd, text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            break;
-        }
-        done += static_cast<size_t>(n);
-    }
-    const bool written = done == text.size();
+    const bool written = pelk_owned_fd_write_all(fd, text);
     if (close(fd) != 0 || !written || renameat(dir, kRecordScratchName, dir, config_generator_run_record_name) != 0) {
         const int error = errno;
         unlinkat(dir, kRecordScratchName, 0);

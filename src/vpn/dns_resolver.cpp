@@ -209,15 +209,7 @@ bool write_record(const Applied *what, std::string *error) {
     unlinkat(dir.get(), kRecordScratchName, 0);
     const pelk_owned_fd fd(
         openat(dir.get(), kRecordScratchName, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
-    bool done = fd.get() >= 0;
-    for (size_t written = 0; done && written < text.size();) {
-        const ssize_t n = write(fd.get(), text.data() + written, text.size() - written);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        done = n > 0;
-        written += done ? static_cast<size_t>(n) : 0;
-    }
+    bool done = fd.get() >= 0 && pelk_owned_fd_write_all(fd.get(), text);
     done = done && fsync(fd.get()) == 0 &&
            renameat(dir.get(), kRecordScratchName, dir.get(), pelk_vpn_dns_resolver_record_name) == 0;
     if (!done) {
@@ -249,20 +241,7 @@ std::optional<std::string> read_record(std::string *error) {
         *error = "the record is not a file of ours; left alone";
         return std::nullopt;
     }
-    std::string text(static_cast<size_t>(info.st_size), '\0');
-    size_t done = 0;
-    while (done < text.size()) {
-        const ssize_t n = read(fd.get(), text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            break;
-        }
-        done += static_cast<size_t>(n);
-    }
-    text.resize(done);
-    return text;
+    return pelk_owned_fd_read(fd.get(), static_cast<size_t>(info.st_size));
 }
 
 // --- systemd-resolved -------------------------------------------------------
