@@ -11,8 +11,8 @@
 // and what is allocated per cycle is the same, only the sleeps are shorter.
 #include "bench_util.h"
 
-#include "app/global_variables.h"
-#include "app/ui_callbacks.h"
+#include "base/global_variables.h"
+#include "base/ui_callbacks.h"
 #include "dal/server_entity.h"
 #include "dal/vpn_button_state.h"
 #include "view_models/login_view_model.h"
@@ -51,12 +51,7 @@ void on_login_succeeded() {
 const pelk_ui_callbacks kWindowless = {
     .on_login_succeeded = on_login_succeeded,
     .on_login_failed = nullptr,
-    .on_vpn_started = pelk_main_window_controller_on_vpn_started,
-    .on_vpn_error = pelk_main_window_controller_on_vpn_error,
-    .on_vpn_died = pelk_main_window_controller_on_vpn_died,
-    .on_vpn_disconnecting = pelk_main_window_controller_on_vpn_disconnecting,
-    .on_vpn_disconnected = pelk_main_window_controller_on_vpn_disconnected,
-    .on_vpn_after_disconnected = pelk_main_window_controller_on_vpn_after_disconnected,
+    .engine = pelk_main_window_controller_engine_callbacks(),
     .on_tray_state = nullptr,
     .on_exit_requested = nullptr,
     .on_minimize = nullptr,

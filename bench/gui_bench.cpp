@@ -8,7 +8,7 @@
 #include "bench_util.h"
 #include "screen.h"
 
-#include "app/global_variables.h"
+#include "base/global_variables.h"
 #include "service/ntlm.h"
 #include "service/service_api.h"
 #include "vpn/config_generator.h"

@@ -2,7 +2,7 @@
 // and the sign-in reply reader built on it.
 #include "fuzz_check.h"
 
-#include "app/owned_text.h"
+#include "base/owned_text.h"
 #include "service/json_parser.h"
 
 #include <cstdint>

@@ -1,7 +1,7 @@
 // The public-IP reader on the tokenizer.
 #include "fuzz_check.h"
 
-#include "app/owned_text.h"
+#include "base/owned_text.h"
 #include "service/json_parser.h"
 
 #include <cstdint>

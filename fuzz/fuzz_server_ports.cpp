@@ -1,7 +1,7 @@
 // The port reader on the tokenizer, with the log lines of its tokens.
 #include "fuzz_check.h"
 
-#include "app/owned_text.h"
+#include "base/owned_text.h"
 #include "service/json_parser.h"
 
 #include <cstdint>

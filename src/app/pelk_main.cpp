@@ -1,9 +1,10 @@
+// pelk_main: start-up, the hand-over to an elevated instance, and the wiring of the window layer.
 #include "app/pelk_main.h"
 
-#include "app/global_variables.h"
-#include "app/logger.h"
-#include "app/owned_text.h"
-#include "app/ui_callbacks.h"
+#include "base/global_variables.h"
+#include "base/logger.h"
+#include "base/owned_text.h"
+#include "base/ui_callbacks.h"
 #include "controls/css.h"
 #include "platform/elevation.h"
 #include "platform/session.h"
@@ -28,12 +29,7 @@ namespace {
 const pelk_ui_callbacks kWindowLayer = {
     .on_login_succeeded = pelk_login_window_controller_on_login_succeeded,
     .on_login_failed = pelk_login_window_controller_on_login_failed,
-    .on_vpn_started = pelk_main_window_controller_on_vpn_started,
-    .on_vpn_error = pelk_main_window_controller_on_vpn_error,
-    .on_vpn_died = pelk_main_window_controller_on_vpn_died,
-    .on_vpn_disconnecting = pelk_main_window_controller_on_vpn_disconnecting,
-    .on_vpn_disconnected = pelk_main_window_controller_on_vpn_disconnected,
-    .on_vpn_after_disconnected = pelk_main_window_controller_on_vpn_after_disconnected,
+    .engine = pelk_main_window_controller_engine_callbacks(),
     .on_tray_state = pelk_views_vpn_tray_view_set_state,
     .on_exit_requested = pelk_windows_controller_modal_exit_show,
     .on_minimize = pelk_views_tray_view_minimize,

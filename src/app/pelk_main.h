@@ -1,3 +1,4 @@
+// pelk_main: start-up, the hand-over to an elevated instance, and the wiring of the window layer.
 #pragma once
 
 // The whole run of the client: hand over to an elevated instance, or start

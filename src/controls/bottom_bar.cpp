@@ -1,8 +1,21 @@
+// pelk_controls_bottom_bar_*: the bottom bar (settings, social pages, log out).
 #include "controls/bottom_bar.h"
 
-#include "app/ui_callbacks.h"
+#include "base/ui_callbacks.h"
 #include "platform/shell.h"
+#include "platform/web_pages.h"
 #include "resources/resource_manager.h"
+
+// Puts bar_picture at (0, 360) into fixed with first_button over its left
+// icon and the four other buttons over theirs.
+static void pelk_controls_bottom_bar_new_to_fixed(GtkFixed *fixed, GtkWidget *first_button, GtkWidget *bar_picture);
+static void pelk_controls_bottom_bar_on_settings_clicked(GtkButton *button, gpointer data);
+static void pelk_controls_bottom_bar_on_settings_exit_clicked(GtkButton *button, gpointer data);
+static void pelk_controls_bottom_bar_on_facebook_clicked(GtkButton *button, gpointer data);
+static void pelk_controls_bottom_bar_on_twitter_clicked(GtkButton *button, gpointer data);
+static void pelk_controls_bottom_bar_on_google_clicked(GtkButton *button, gpointer data);
+static void pelk_controls_bottom_bar_on_log_out_clicked(GtkButton *button, gpointer data);
+static gboolean pelk_controls_bottom_bar_on_draw_empty(GtkWidget *widget, cairo_t *cr, gpointer data);
 
 namespace {
 
@@ -20,11 +33,6 @@ constexpr Area kFacebook{154, kButtonY, 34};
 constexpr Area kTwitter{194, kButtonY, 41};
 constexpr Area kGoogle{241, kButtonY, 29};
 constexpr Area kLogOut{331, 362, 85};
-
-// The product's social pages are served through its own site.
-constexpr const char *kFacebookPage = "https://" VELTRA_WEB_HOST "/facebook";
-constexpr const char *kTwitterPage = "https://" VELTRA_WEB_HOST "/twitter";
-constexpr const char *kGooglePage = "https://" VELTRA_WEB_HOST "/google-plus";
 
 // The theme gives a stock button a minimum height above the bar's 28
 // pixels, which would stretch the window past its 394; these buttons show
@@ -84,8 +92,8 @@ void pelk_controls_bottom_bar_new_to_fixed_settings_window(GtkFixed *fixed) {
 
 void pelk_controls_bottom_bar_on_settings_clicked(GtkButton *, gpointer) { pelk_ui_report_settings_show(); }
 void pelk_controls_bottom_bar_on_settings_exit_clicked(GtkButton *, gpointer) { pelk_ui_report_settings_hide(); }
-void pelk_controls_bottom_bar_on_facebook_clicked(GtkButton *, gpointer) { pelk_open_uri(kFacebookPage); }
-void pelk_controls_bottom_bar_on_twitter_clicked(GtkButton *, gpointer) { pelk_open_uri(kTwitterPage); }
-void pelk_controls_bottom_bar_on_google_clicked(GtkButton *, gpointer) { pelk_open_uri(kGooglePage); }
+void pelk_controls_bottom_bar_on_facebook_clicked(GtkButton *, gpointer) { pelk_open_uri(pelk_web_page_facebook); }
+void pelk_controls_bottom_bar_on_twitter_clicked(GtkButton *, gpointer) { pelk_open_uri(pelk_web_page_twitter); }
+void pelk_controls_bottom_bar_on_google_clicked(GtkButton *, gpointer) { pelk_open_uri(pelk_web_page_google); }
 void pelk_controls_bottom_bar_on_log_out_clicked(GtkButton *, gpointer) { pelk_ui_report_log_out(); }
 gboolean pelk_controls_bottom_bar_on_draw_empty(GtkWidget *, cairo_t *, gpointer) { return TRUE; }

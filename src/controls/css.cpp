@@ -1,6 +1,7 @@
+// pelk_css_*: the stylesheet of the stock widgets.
 #include "controls/css.h"
 
-#include "app/logger.h"
+#include "base/logger.h"
 
 #include <gtk/gtk.h>
 

@@ -1,3 +1,4 @@
+// pelk_css_*: the stylesheet of the stock widgets.
 #pragma once
 
 // The stylesheet for the few stock widgets of the window (labels,

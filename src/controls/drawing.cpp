@@ -1,3 +1,5 @@
+// Pelk_Cairo_*, Create*, pelk_controls_drawing_*: the palette, pictures and text painting.
+
 // GdkColor is deprecated, yet the palette still offers it.
 #define GDK_DISABLE_DEPRECATION_WARNINGS
 
@@ -76,10 +78,8 @@ double ink_width(cairo_t *cr, const char *text) {
 
 }  // namespace
 
-GdkColor CreateCommonBackground(void) { return parse_color("#087A49"); }
 GdkRGBA CreateCommonBackgroundRGBA(void) { return parse_rgba("rgba(8,122,73,1)"); }
 GdkRGBA CreateTextViewForegroundRGBA(void) { return parse_rgba("rgba(255,255,255,1)"); }
-GdkColor CreateWhite(void) { return parse_color("white"); }
 GdkColor CreateUriLabelForeground(void) { return parse_color("white"); }
 
 void Pelk_Cairo_DrawImage(cairo_t *cr, GtkImage *image, int x, int y) {

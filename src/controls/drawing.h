@@ -1,3 +1,4 @@
+// Pelk_Cairo_*, Create*, pelk_controls_drawing_*: the palette, pictures and text painting.
 #pragma once
 
 #include <gtk/gtk.h>
@@ -5,10 +6,8 @@
 // The palette, picture painting and the one text style of the custom-drawn
 // window. GTK main thread only; the only state is the prepared pictures.
 
-GdkColor CreateCommonBackground(void);
 GdkRGBA CreateCommonBackgroundRGBA(void);
 GdkRGBA CreateTextViewForegroundRGBA(void);
-GdkColor CreateWhite(void);
 GdkColor CreateUriLabelForeground(void);
 
 // Paints image's picture with its top-left corner at (x, y): at its natural

@@ -1,10 +1,14 @@
+// Pelk_CreateEntryView: the custom-drawn text entry.
 #include "controls/entry_view.h"
 
+#include "base/clock.h"
 #include "controls/drawing.h"
-#include "platform/clock.h"
 #include "resources/resource_manager.h"
 
 #include <string>
+
+static gboolean OnDraw(GtkWidget *widget, cairo_t *cr, gpointer entry);
+static gboolean entry_view_on_clicked(GtkWidget *widget, GdkEventButton *event, gpointer entry);
 
 namespace {
 

@@ -1,3 +1,4 @@
+// Pelk_CreateEntryView: the custom-drawn text entry.
 #pragma once
 
 #include <gtk/gtk.h>
@@ -10,6 +11,3 @@
 // A new entry on buffer, 233 x 40, at most 100 characters; is_password 1
 // masks the text.
 GtkWidget *Pelk_CreateEntryView(GtkEntryBuffer *buffer, int is_password);
-
-gboolean OnDraw(GtkWidget *widget, cairo_t *cr, gpointer entry);
-gboolean entry_view_on_clicked(GtkWidget *widget, GdkEventButton *event, gpointer entry);

@@ -1,9 +1,14 @@
+// CreateGtkFixedTopbarView, pelk_controls_topbar_*: the top bar that moves, minimises and closes.
 #include "controls/top_bar.h"
 
-#include "app/ui_callbacks.h"
+#include "base/ui_callbacks.h"
 #include "resources/resource_manager.h"
 
 #include <atomic>
+
+static gboolean OnMinimizeClicked(GtkWidget *widget, GdkEvent *event, gpointer window);
+static gboolean OnCloseClicked(GtkWidget *widget, GdkEvent *event, gpointer window);
+static gboolean pelk_controls_topbar_on_event(GtkWidget *widget, GdkEvent *event, gpointer window);
 
 namespace {
 

@@ -1,3 +1,4 @@
+// CreateGtkFixedTopbarView, pelk_controls_topbar_*: the top bar that moves, minimises and closes.
 #pragma once
 
 #include <gtk/gtk.h>
@@ -13,7 +14,3 @@ GtkWidget *CreateGtkFixedTopbarView(GtkWindow *window, gboolean with_buttons);
 // Where the user last dragged a window to; (200, 200) before any drag.
 int pelk_controls_topbar_get_window_last_position_x(void);
 int pelk_controls_topbar_get_window_last_position_y(void);
-
-gboolean OnMinimizeClicked(GtkWidget *widget, GdkEvent *event, gpointer window);
-gboolean OnCloseClicked(GtkWidget *widget, GdkEvent *event, gpointer window);
-gboolean pelk_controls_topbar_on_event(GtkWidget *widget, GdkEvent *event, gpointer window);

@@ -1,3 +1,5 @@
+// pelk_controls_uri_label_*: a link label that opens a web page.
+
 // The link's colours are set through the old per-widget overrides on
 // purpose: they reach both the text and the underline.
 #define GDK_DISABLE_DEPRECATION_WARNINGS
@@ -6,6 +8,8 @@
 
 #include "controls/drawing.h"
 #include "platform/shell.h"
+
+static gboolean pelk_controls_uri_label_on_clicked(GtkWidget *widget, GdkEvent *event, gpointer uri);
 
 GtkWidget *pelk_controls_uri_label_new(const char *uri, const char *text, int width, int height) {
     GtkWidget *label = gtk_label_new_with_mnemonic(text);

@@ -1,3 +1,4 @@
+// pelk_dal_server_entity_*, server_entity_container_*: the account's VPN server records.
 #include "dal/server_entity.h"
 
 #include "dal/string_helper.h"

@@ -1,3 +1,4 @@
+// pelk_dal_server_entity_*, server_entity_container_*: the account's VPN server records.
 #pragma once
 
 // The VPN servers of the account, as a chain of records in reply order.

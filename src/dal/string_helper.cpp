@@ -1,3 +1,4 @@
+// pelk_string_helper_*: copies and releases of texts.
 #include "dal/string_helper.h"
 
 #include <cstdlib>

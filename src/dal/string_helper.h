@@ -1,3 +1,4 @@
+// pelk_string_helper_*: copies and releases of texts.
 #pragma once
 
 // Copies and releases of texts (malloc'd, NUL-terminated).

@@ -1,3 +1,4 @@
+// pelk_dal_vpn_button_state_*: the connection-state flag word and its texts.
 #include "dal/vpn_button_state.h"
 
 namespace {

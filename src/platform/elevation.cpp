@@ -1,3 +1,4 @@
+// is_high_inregrity, pelk_shell_is_need_elevation, pelk_shell_elevate: the hand-over to pkexec.
 #include "platform/elevation.h"
 
 #include "platform/elevation_internal.h"

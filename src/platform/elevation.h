@@ -1,3 +1,4 @@
+// is_high_inregrity, pelk_shell_is_need_elevation, pelk_shell_elevate: the hand-over to pkexec.
 #pragma once
 
 // Integrity of a process, read from its /proc status file (a "token"):

@@ -1,3 +1,4 @@
+// pelk_shell_elevation_decide: the hand-over decision as a pure function.
 #pragma once
 
 #include <string>

@@ -1,3 +1,4 @@
+// pelk_platform_session_*: the user an elevated instance works for.
 #pragma once
 
 #include <sys/types.h>

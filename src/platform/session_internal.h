@@ -1,3 +1,4 @@
+// pelk_platform_session_internal_*: the session's test hooks.
 #pragma once
 
 #include <sys/types.h>

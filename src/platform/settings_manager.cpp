@@ -1,8 +1,9 @@
+// pelk_platform_specific_settings_manager_*: the settings file and the autostart entry.
 #include "platform/settings_manager.h"
 
 #include "platform/settings_manager_internal.h"
 
-#include "app/logger.h"
+#include "base/logger.h"
 #include "platform/session.h"
 
 #include <fcntl.h>

@@ -1,3 +1,4 @@
+// pelk_platform_specific_settings_manager_*: the settings file and the autostart entry.
 #pragma once
 
 // The per-user settings: four texts in $XDG_CONFIG_HOME/Veltra/settings.ini

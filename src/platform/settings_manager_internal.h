@@ -1,3 +1,4 @@
+// pelk_platform_specific_settings_manager_autostart_entry_new: the autostart entry's text.
 #pragma once
 
 // New text (free()): the whole autostart desktop entry that starts

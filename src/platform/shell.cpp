@@ -1,3 +1,4 @@
+// pelk_shell_execute*, pelk_shell_open_text_file, pelk_open_uri: opening pages and files.
 #include "platform/shell.h"
 
 #include "platform/session.h"

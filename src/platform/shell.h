@@ -1,3 +1,4 @@
+// pelk_shell_execute*, pelk_shell_open_text_file, pelk_open_uri: opening pages and files.
 #pragma once
 
 // Desktop shell services. All of them run on the GTK main thread.

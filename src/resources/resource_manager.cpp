@@ -1,3 +1,4 @@
+// pelk_resource_manager_*, pelk_resources_*: the image bundle and its shared pictures.
 #include "resources/resource_manager.h"
 
 #include <cstdio>

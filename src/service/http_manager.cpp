@@ -1,9 +1,10 @@
+// http_response_*, http_manager_global_init, http_manager_url_exec: the HTTPS transport.
 #include "service/http_manager.h"
 
 #include "service/http_manager_internal.h"
 
-#include "app/logger.h"
-#include "app/owned_text.h"
+#include "base/logger.h"
+#include "base/owned_text.h"
 
 #include <curl/curl.h>
 

@@ -1,3 +1,4 @@
+// http_response_*, http_manager_global_init, http_manager_url_exec: the HTTPS transport.
 #pragma once
 
 #include <cstddef>

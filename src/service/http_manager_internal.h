@@ -1,3 +1,4 @@
+// http_manager_*_override, http_manager_url_redacted_new: the transport's test hooks.
 #pragma once
 
 // Test hooks of the HTTPS transport.

@@ -1,6 +1,7 @@
+// pelk_json_*: readers of the account service's reply documents.
 #include "service/json_parser.h"
 
-#include "app/owned_text.h"
+#include "base/owned_text.h"
 #include "dal/server_entity.h"
 #include "dal/string_helper.h"
 

@@ -1,3 +1,4 @@
+// pelk_json_*: readers of the account service's reply documents.
 #pragma once
 
 // Readers of the account service's reply documents. They are pure: text in,

@@ -1,3 +1,4 @@
+// pelk_ntlm_encrypt: the NT hash of a password.
 #include "service/ntlm.h"
 
 #include "service/ntlm_internal.h"

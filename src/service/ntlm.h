@@ -1,3 +1,4 @@
+// pelk_ntlm_encrypt: the NT hash of a password.
 #pragma once
 
 // New 33-byte text (free()): the NT hash of password (MD4 over its UTF-16LE

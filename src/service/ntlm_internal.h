@@ -1,3 +1,4 @@
+// pelk_ntlm_md4: MD4, for the tests.
 #pragma once
 
 #include <cstddef>

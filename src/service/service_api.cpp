@@ -1,8 +1,9 @@
+// http_manager_base_url, http_manager_method_*_url*, http_manager_url_free: the account service's request URLs.
 #include "service/service_api.h"
 
 #include "service/service_api_internal.h"
 
-#include "app/logger.h"
+#include "base/logger.h"
 
 #include <atomic>
 #include <cstdio>

@@ -1,3 +1,4 @@
+// http_manager_base_url, http_manager_method_*_url*, http_manager_url_free: the account service's request URLs.
 #pragma once
 
 // Request URLs of the account service. Stateless apart from the base URL,

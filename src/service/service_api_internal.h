@@ -1,3 +1,4 @@
+// http_manager_base_url_*, http_manager_url_append: the URL builders' parts, for the tests.
 #pragma once
 
 #include <cstddef>

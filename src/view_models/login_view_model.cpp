@@ -1,8 +1,9 @@
+// pelk_view_model_login_*: the state behind the login window, and sign-in.
 #include "view_models/login_view_model.h"
 
-#include "app/logger.h"
-#include "app/owned_text.h"
-#include "app/ui_callbacks.h"
+#include "base/logger.h"
+#include "base/owned_text.h"
+#include "base/ui_callbacks.h"
 #include "dal/string_helper.h"
 #include "platform/settings_manager.h"
 #include "service/http_manager.h"

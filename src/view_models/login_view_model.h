@@ -1,3 +1,4 @@
+// pelk_view_model_login_*: the state behind the login window, and sign-in.
 #pragma once
 
 #include "service/json_parser.h"

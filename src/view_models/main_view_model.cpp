@@ -1,8 +1,9 @@
+// pelk_view_model_main_*: the state behind the main window and the tunnel check.
 #include "view_models/main_view_model.h"
 
-#include "app/logger.h"
-#include "app/owned_text.h"
-#include "app/ui_callbacks.h"
+#include "base/logger.h"
+#include "base/owned_text.h"
+#include "base/ui_callbacks.h"
 #include "dal/string_helper.h"
 #include "platform/settings_manager.h"
 #include "service/http_manager.h"
@@ -25,8 +26,6 @@
 
 namespace {
 
-enum UpdateIpJob { kIdle = 0, kRunning = 1, kDone = 2, kFailed = 3 };
-
 // The values a set of the state enables the server selection for: ready,
 // disabled and disconnected.
 constexpr pelk_dal_vpn_button_state kServerListStates = 0x23;
@@ -45,7 +44,7 @@ std::mutex state_lock;
 
 std::atomic<int> server_list_enabled{0};
 std::atomic<int> vpn_alive{0};
-std::atomic<int> update_ip_job{kIdle};
+std::atomic<pelk_view_model_main_ip_job> update_ip_job{PELK_VIEW_MODEL_MAIN_IP_JOB_IDLE};
 
 // The connection whose tunnel may be judged; 0 when none. Changed under
 // state_lock, so that "connected" is set only while it is still current.
@@ -80,7 +79,7 @@ void release(char *&text) {
 
 // Called with both remote locks held.
 void clear_remote_locked() {
-    update_ip_job = kIdle;
+    update_ip_job = PELK_VIEW_MODEL_MAIN_IP_JOB_IDLE;
     release(remote_ip);
     release(remote_country);
 }
@@ -131,7 +130,7 @@ bool is_current(unsigned int connection) { return connection == current_connecti
 
 // The job state belongs to the lookups of the current connection (or, with
 // none, to those made for none): a late answer of another must not show.
-void set_job_state_for(unsigned int connection, int job) {
+void set_job_state_for(unsigned int connection, pelk_view_model_main_ip_job job) {
     if (is_current(connection)) {
         update_ip_job = job;
     }
@@ -246,7 +245,7 @@ bool look_up_once(unsigned int connection, int attempt) {
     if (auto *hook = hook_before_request.load()) {
         hook(connection, attempt);
     }
-    set_job_state_for(connection, kRunning);
+    set_job_state_for(connection, PELK_VIEW_MODEL_MAIN_IP_JOB_RUNNING);
     pelk_write_dev_log("pelk_controls_public_ip_widget_update_ip enter \n");
     Lookup lookup;
     lookup.connection = connection;
@@ -269,7 +268,7 @@ bool look_up_once(unsigned int connection, int attempt) {
         }
     }
     http_response_free(response);
-    set_job_state_for(connection, result == 0 ? kDone : kFailed);
+    set_job_state_for(connection, result == 0 ? PELK_VIEW_MODEL_MAIN_IP_JOB_DONE : PELK_VIEW_MODEL_MAIN_IP_JOB_FAILED);
     pelk_write_dev_log("pelk_controls_public_ip_widget_update_ip exit \n");
     return lookup.answered;
 }
@@ -305,7 +304,7 @@ void pelk_view_model_main_update_public_ip_for(unsigned int connection) {
     }
 }
 
-int pelk_view_model_main_update_ip_job_state_get(void) { return update_ip_job; }
+pelk_view_model_main_ip_job pelk_view_model_main_update_ip_job_state_get(void) { return update_ip_job; }
 
 int on_http_response_public_ip(http_response *response) {
     if (response->status_code != 200) {

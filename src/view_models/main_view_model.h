@@ -1,3 +1,4 @@
+// pelk_view_model_main_*: the state behind the main window and the tunnel check.
 #pragma once
 
 #include "dal/server_entity.h"
@@ -51,8 +52,15 @@ void pelk_view_model_main_update_public_ip(void);
 // of its tunnel. One without an answer is tried again, three tries within
 // about 5 s, before the error path; it stops once the connection has ended.
 void pelk_view_model_main_update_public_ip_for(unsigned int connection);
-// 0 idle, 1 running, 2 done, 3 failed.
-int pelk_view_model_main_update_ip_job_state_get(void);
+// Where the latest public-address lookup of the current connection (or of
+// none) stands; the public-IP widget shows "Loading..." or "Failed!" by it.
+enum pelk_view_model_main_ip_job {
+    PELK_VIEW_MODEL_MAIN_IP_JOB_IDLE = 0,
+    PELK_VIEW_MODEL_MAIN_IP_JOB_RUNNING = 1,
+    PELK_VIEW_MODEL_MAIN_IP_JOB_DONE = 2,
+    PELK_VIEW_MODEL_MAIN_IP_JOB_FAILED = 3,
+};
+pelk_view_model_main_ip_job pelk_view_model_main_update_ip_job_state_get(void);
 
 // The list is shared, not copied, and views keep pointers into it: a list
 // replaced by a later one stays alive until the process ends. Setting one

@@ -1,3 +1,4 @@
+// pelk_view_model_main_lookup_hooks_set, pelk_view_model_main_current_connection: test hooks.
 #pragma once
 
 // Test hooks of the main view model.

@@ -1,3 +1,4 @@
+// pelk_controls_vpn_button_*: the connect button.
 #include "views/connect_button.h"
 
 #include "dal/vpn_button_state.h"

@@ -1,3 +1,4 @@
+// pelk_controls_vpn_button_*: the connect button.
 #pragma once
 
 #include <gtk/gtk.h>

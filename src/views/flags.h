@@ -1,3 +1,4 @@
+// pelk_views_flags_picture: the country flag pictures, decoded once.
 #pragma once
 
 #include <gdk-pixbuf/gdk-pixbuf.h>

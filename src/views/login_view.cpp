@@ -1,14 +1,26 @@
+// CreateLoginView, pelk_views_login_view_*: the login screen.
 #include "views/login_view.h"
 
-#include "app/owned_text.h"
+#include "base/owned_text.h"
 #include "controls/drawing.h"
 #include "controls/entry_view.h"
 #include "controls/top_bar.h"
 #include "controls/uri_label.h"
+#include "platform/web_pages.h"
 #include "resources/resource_manager.h"
 #include "view_models/login_view_model.h"
 
 #include <gdk/gdkkeysyms.h>
+
+// The sign-in shared by the button and the Enter key.
+static void pelk_views_login_view_on_login(void);
+static gboolean pelk_views_login_view_on_enter_key_press(GtkWidget *widget, GdkEventKey *event, gpointer data);
+static gboolean pelk_views_login_view_on_focus_select_all_field(GtkWidget *widget, GdkEvent *event, gpointer data);
+static void pelk_views_login_view_on_destroy(GtkWidget *widget, gpointer data);
+static void pelk_views_login_view_OnLoginCredsChanged(GObject *entry, GParamSpec *property, gpointer data);
+static void pelk_views_login_view_on_btn_login_click(GtkButton *button, gpointer data);
+static gboolean pelk_iews_login_view_btn_login_draw(GtkWidget *widget, cairo_t *cr, gpointer data);
+static gboolean cb_login_view_redraw(gpointer data);
 
 namespace {
 
@@ -23,9 +35,6 @@ constexpr int kForgotX = 153, kForgotY = 333, kForgotWidth = 130;
 constexpr int kCreateX = 156, kCreateY = 363, kCreateWidth = 125;
 constexpr int kLinkHeight = 21;
 constexpr guint kRedrawMs = 100;
-
-constexpr const char *kForgotPasswordPage = "http://" VELTRA_WEB_HOST "/forgot-password";
-constexpr const char *kSignUpPage = "https://" VELTRA_WEB_HOST "/sign-up";
 
 GtkWidget *login_button = nullptr;
 GtkWidget *email_entry = nullptr;
@@ -58,8 +67,10 @@ void forget_widgets() {
 }  // namespace
 
 GtkWidget *CreateLoginView(GtkWidget *window) {
-    GtkWidget *forgot = pelk_controls_uri_label_new(kForgotPasswordPage, "Forgot password?", kForgotWidth, kLinkHeight);
-    GtkWidget *create = pelk_controls_uri_label_new(kSignUpPage, "Create FREE account", kCreateWidth, kLinkHeight);
+    GtkWidget *forgot =
+        pelk_controls_uri_label_new(pelk_web_page_forgot_password, "Forgot password?", kForgotWidth, kLinkHeight);
+    GtkWidget *create =
+        pelk_controls_uri_label_new(pelk_web_page_sign_up, "Create FREE account", kCreateWidth, kLinkHeight);
 
     GtkEntryBuffer *email = gtk_entry_buffer_new("", 0);
     GtkEntryBuffer *password = gtk_entry_buffer_new("", 0);
@@ -118,20 +129,6 @@ GtkWidget *CreateLoginView(GtkWidget *window) {
 
 void pelk_views_login_view_username_set(const char *text) { set_text(email_entry, text); }
 void pelk_views_login_view_password_set(const char *text) { set_text(password_entry, text); }
-
-char *pelk_views_login_view_internal_copy_from_const_gchar(const gchar *text) { return g_strdup(text); }
-
-char *pelk_views_login_view_username_get_new(void) {
-    return is_entry(email_entry) ? pelk_views_login_view_internal_copy_from_const_gchar(entry_text(email_entry))
-                                 : nullptr;
-}
-
-char *pelk_views_login_view_password_get_new(void) {
-    return is_entry(password_entry) ? pelk_views_login_view_internal_copy_from_const_gchar(entry_text(password_entry))
-                                    : nullptr;
-}
-
-void pelk_views_login_view_destroy(void) { destroyed = true; }
 
 void pelk_views_login_view_on_login(void) {
     pelk_view_model_login_username_set_new(entry_text(email_entry));

@@ -1,31 +1,25 @@
+// pelk_login_window_controller_*: the outcome of a sign-in.
 #include "views/login_window_controller.h"
 
 #include "platform/settings_manager.h"
+#include "platform/web_pages.h"
 #include "view_models/login_view_model.h"
 #include "views/login_window_controller_internal.h"
 #include "views/windows_controller.h"
-
-namespace {
-
-// The dialogs hold these for as long as they are open.
-constexpr const char *kSignUpPage = "https://" VELTRA_WEB_HOST "/sign-up";
-constexpr const char *kPricingPage = "https://" VELTRA_WEB_HOST "/pricing";
-
-}  // namespace
 
 bool pelk_login_window_controller_internal_message(int error_code, const char **message, const char **url) {
     *url = nullptr;
     switch (error_code) {
     case 1:
         *message = "The email address entered\ndoes not exist.\n \nClick here to sign up";
-        *url = kSignUpPage;
+        *url = pelk_web_page_sign_up;
         return true;
     case 2:
         *message = "The password entered\nis incorrect";
         return true;
     case 3:
         *message = "Current plan has expired.\nClick here to purchase a plan";
-        *url = kPricingPage;
+        *url = pelk_web_page_pricing;
         return true;
     case -1:
         *message = "Error occurred\ntry again";

@@ -1,3 +1,4 @@
+// pelk_login_window_controller_*: the outcome of a sign-in.
 #pragma once
 
 // The outcome of a sign-in, on the GTK main thread.

@@ -1,3 +1,4 @@
+// pelk_login_window_controller_internal_*: a failed sign-in's steps, for the tests.
 #pragma once
 
 // The parts of a failed sign-in that show nothing, for the headless tests.

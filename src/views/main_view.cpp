@@ -1,11 +1,13 @@
+// CreateMainView, pelk_views_main_*: the main window's three screens.
 #include "views/main_view.h"
 
-#include "app/global_variables.h"
+#include "base/global_variables.h"
 #include "controls/bottom_bar.h"
 #include "controls/drawing.h"
 #include "controls/top_bar.h"
 #include "dal/vpn_button_state.h"
 #include "platform/shell.h"
+#include "platform/web_pages.h"
 #include "service/json_parser.h"
 #include "view_models/main_view_model.h"
 #include "views/connect_button.h"
@@ -16,6 +18,28 @@
 #include "views/settings_view.h"
 
 #include <string>
+
+static GtkWidget *pelk_main_view_internal_main_subview_new(GtkWidget *window);
+static GtkWidget *pelk_main_view_internal_server_select_subview_new(GtkWidget *window);
+static void pelk_views_main_subview_server_select_show(void);
+static void pelk_views_main_server_select_enable(void);
+static void pelk_views_main_server_select_disable(void);
+// Shows server (or "Select server..." for none) on the main screen's row.
+static void pelk_main_view_set_server_button_server(pelk_dal_server_entity *server);
+static void pelk_main_view_internal_set_server_button_labeled(const char *text);
+static void pelk_views_main_view_draw_error_text(cairo_t *cr, const char *text);
+static void pelk_views_main_view_draw_error_details_text(cairo_t *cr, const char *text);
+// The plan line for an account: empty for a trial or a plan with a week
+// or more left.
+static std::string pelk_views_main_view_plan_line(const pelk_json_authentication &authentication);
+// Both bounds inclusive.
+static bool is_mouse_inside_rect(int x, int y, int width, int height);
+static gboolean main_subview_on_draw(GtkWidget *widget, cairo_t *cr, gpointer data);
+static gboolean cb_timeout_widget_redrawer(gpointer widget);
+static gboolean cb_timeout_server_list_button_updater(gpointer widget);
+static gboolean pelk_views_main_server_select_clicked(GtkWidget *widget, GdkEvent *event, gpointer data);
+static gboolean error_details_event_box_on_clicked(GtkWidget *widget, GdkEvent *event, gpointer data);
+static gboolean expire_event_box_event_box_on_clicked(GtkWidget *widget, GdkEvent *event, gpointer data);
 
 namespace {
 
@@ -43,8 +67,6 @@ constexpr cairo_rectangle_int_t kRepaintedBands[] = {
     {kServerX, kServerY, kServerWidth, kServerHeight},
     {0, kPlanY - 12, 421, 360 - (kPlanY - 12)},
 };
-
-constexpr const char *kPricingPage = "https://" VELTRA_WEB_HOST "/pricing";
 
 // The current main view's parts; cleared when the view goes.
 GtkWidget *main_subview = nullptr;
@@ -210,9 +232,6 @@ void pelk_views_main_subview_swap_visibility(void) {
     }
 }
 
-GtkWidget *pelk_views_main_subview_main_get(void) { return main_subview; }
-GtkWidget *pelk_views_main_subview_server_select_get(void) { return server_select_subview; }
-
 void pelk_views_main_server_select_enable(void) {
     if (server_selection_area != nullptr) {
         gtk_widget_set_sensitive(server_selection_area, TRUE);
@@ -224,14 +243,6 @@ void pelk_views_main_server_select_disable(void) {
         gtk_widget_set_sensitive(server_selection_area, FALSE);
     }
 }
-
-void pelk_view_main_view_try_to_redraw(GtkWidget *widget) {
-    if (widget != nullptr && GTK_IS_WIDGET(widget) && gtk_widget_get_visible(widget)) {
-        gtk_widget_queue_draw(widget);
-    }
-}
-
-void pelk_views_main_view_redraw(void) { pelk_view_main_view_try_to_redraw(main_subview); }
 
 void pelk_main_view_set_server_button_server(pelk_dal_server_entity *server) {
     if (server == nullptr) {
@@ -332,7 +343,7 @@ gboolean expire_event_box_event_box_on_clicked(GtkWidget *, GdkEvent *event, gpo
     pelk_json_authentication authentication{};
     pelk_view_model_main_authentication_get(&authentication);
     if (authentication.expiry_date_in_days <= kLastWarningDay && !pelk_json_authentication_is_trial(&authentication)) {
-        pelk_open_uri(kPricingPage);
+        pelk_open_uri(pelk_web_page_pricing);
     }
     return FALSE;
 }

@@ -1,6 +1,13 @@
+// pelk_main_window_controller_*: the engine's events turned into states, and the server selection.
 #pragma once
 
+#include "base/ui_callbacks.h"
 #include "dal/server_entity.h"
+
+// Every engine entry of the callback table: the operations below and the
+// main view model's, each running where the engine calls it. The client and
+// the headless tests install the same rows.
+pelk_engine_callbacks pelk_main_window_controller_engine_callbacks(void);
 
 // The VPN engine's events, turned into connection states. Called on the VPN
 // worker threads; they touch only the main view model, never a window.

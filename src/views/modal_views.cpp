@@ -1,9 +1,17 @@
+// pelk_views_exit_modal_*, pelk_views_info_modal_*: the dialogs.
 #include "views/modal_views.h"
 
 #include "controls/top_bar.h"
 #include "platform/shell.h"
 #include "resources/resource_manager.h"
 #include "views/windows_controller.h"
+
+static gboolean pelk_views_exit_modal_on_yes_click(GtkWidget *widget, GdkEvent *event, gpointer window);
+static gboolean pelk_views_exit_modal_on_no_click(GtkWidget *widget, GdkEvent *event, gpointer window);
+static gboolean pelk_views_info_modal_on_yes_click(GtkWidget *widget, GdkEvent *event, gpointer window);
+static gboolean pelk_views_info_modal_on_label_click(GtkWidget *widget, GdkEvent *event, gpointer url);
+static void pelk_views_info_modal_perform_yes_click(gpointer window);
+static gboolean pelk_views_info_modal_view_on_enter_key_press(GtkWidget *widget, GdkEventKey *event, gpointer window);
 
 namespace {
 

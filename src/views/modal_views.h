@@ -1,3 +1,4 @@
+// pelk_views_exit_modal_*, pelk_views_info_modal_*: the dialogs.
 #pragma once
 
 #include <gtk/gtk.h>
@@ -12,10 +13,3 @@ GtkWidget *pelk_views_info_modal_view_new(GtkWidget *window, const char *message
 // url is held, not copied (a text that lives as long as the program), or
 // NULL for a message without a link.
 GtkWidget *pelk_views_info_modal_view_url_new(GtkWidget *window, const char *message, const char *url);
-
-gboolean pelk_views_exit_modal_on_yes_click(GtkWidget *widget, GdkEvent *event, gpointer window);
-gboolean pelk_views_exit_modal_on_no_click(GtkWidget *widget, GdkEvent *event, gpointer window);
-gboolean pelk_views_info_modal_on_yes_click(GtkWidget *widget, GdkEvent *event, gpointer window);
-gboolean pelk_views_info_modal_on_label_click(GtkWidget *widget, GdkEvent *event, gpointer url);
-void pelk_views_info_modal_perform_yes_click(gpointer window);
-gboolean pelk_views_info_modal_view_on_enter_key_press(GtkWidget *widget, GdkEventKey *event, gpointer window);

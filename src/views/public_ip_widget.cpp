@@ -1,10 +1,19 @@
+// pelk_controls_public_ip_widget_*: the public address and its flag.
 #include "views/public_ip_widget.h"
 
-#include "app/owned_text.h"
+#include "base/owned_text.h"
 #include "controls/drawing.h"
 #include "resources/resource_manager.h"
 #include "view_models/main_view_model.h"
 #include "views/flags.h"
+
+#include <string>
+
+static gboolean pelk_controls_public_ip_widget_on_draw(GtkWidget *widget, cairo_t *cr, gpointer data);
+static void pelk_controls_public_ip_widget_draw_text(cairo_t *cr, const char *text);
+// The line for an address: "Public IP: " and the address, cut so that the
+// line stays within 500 bytes (a hostile reply cannot stretch it).
+static std::string pelk_controls_public_ip_widget_line(const char *ip);
 
 namespace {
 
@@ -15,8 +24,6 @@ constexpr int kFontSize = 13;
 constexpr int kTextX = 55, kTextY = kFontSize + 8;
 constexpr size_t kLineBytes = 500;
 constexpr double kGrey = 0.9;
-
-enum JobState { kIdle = 0, kRunning = 1, kDone = 2, kFailed = 3 };
 
 }  // namespace
 
@@ -46,8 +53,8 @@ void pelk_controls_public_ip_widget_draw_text(cairo_t *cr, const char *text) {
 
 gboolean pelk_controls_public_ip_widget_on_draw(GtkWidget *, cairo_t *cr, gpointer) {
     switch (pelk_view_model_main_update_ip_job_state_get()) {
-    case kIdle:
-    case kDone: {
+    case PELK_VIEW_MODEL_MAIN_IP_JOB_IDLE:
+    case PELK_VIEW_MODEL_MAIN_IP_JOB_DONE: {
         pelk_owned_text flag_path(pelk_view_model_main_flag_path_get_new());
         pelk_owned_text ip(pelk_view_model_main_ip_get_new());
         pelk_controls_drawing_pixbuf(cr, pelk_views_flags_picture(flag_path.get()), kFlagX, kFlagY, kFlagSize,
@@ -57,13 +64,11 @@ gboolean pelk_controls_public_ip_widget_on_draw(GtkWidget *, cairo_t *cr, gpoint
         }
         break;
     }
-    case kRunning:
+    case PELK_VIEW_MODEL_MAIN_IP_JOB_RUNNING:
         pelk_controls_public_ip_widget_draw_text(cr, "Public IP: Loading...");
         break;
-    case kFailed:
+    case PELK_VIEW_MODEL_MAIN_IP_JOB_FAILED:
         pelk_controls_public_ip_widget_draw_text(cr, "Public IP: Failed!");
-        break;
-    default:
         break;
     }
     // The background picture is never painted: the strip shows the flag and

@@ -1,6 +1,7 @@
+// pelk_controls_server_button_*, pelk_controls_server_list_*: the server rows and their list.
 #include "views/server_list.h"
 
-#include "app/owned_text.h"
+#include "base/owned_text.h"
 #include "controls/drawing.h"
 #include "platform/settings_manager.h"
 #include "resources/resource_manager.h"
@@ -9,6 +10,19 @@
 #include "views/main_window_controller.h"
 
 #include <cstring>
+
+static gboolean pelk_controls_server_button_on_click(GtkWidget *area, GdkEvent *event, gpointer server);
+static gboolean pelk_controls_server_button_on_favorite_click(GtkWidget *area, GdkEvent *event, gpointer server);
+static gboolean pelk_controls_server_button_on_draw(GtkWidget *widget, cairo_t *cr, gpointer server);
+static gboolean pelk_controls_server_button_on_draw_just_text(GtkWidget *widget, cairo_t *cr, gpointer text);
+static void pelk_controls_server_button_on_draw_background(GtkWidget *widget, cairo_t *cr);
+static void pelk_controls_server_list_set_servers(server_entity_container *servers);
+static void pelk_controls_server_list_reset_favorite(void);
+static void pelk_controls_server_list_reload_favorite(void);
+static void pelk_controls_server_list_redraw(void);
+static gboolean pelk_controls_server_list_on_event(GtkWidget *viewport, GdkEvent *event, gpointer data);
+static void pelk_controls_server_list_vertical_adjustment_value_changed(GtkAdjustment *adjustment, gpointer data);
+static void pelk_controls_server_list_vertical_adjustment_changed(GtkAdjustment *adjustment, gpointer data);
 
 namespace {
 

@@ -1,3 +1,4 @@
+// pelk_controls_server_button_*, pelk_controls_server_list_*: the server rows and their list.
 #pragma once
 
 #include "dal/server_entity.h"
@@ -15,20 +16,7 @@ GtkWidget *pelk_controls_server_button_new(pelk_dal_server_entity *server);
 // A row that only shows text (kept by the caller for the row's life).
 GtkWidget *pelk_controls_server_button_new_just_label(const char *text);
 
-gboolean pelk_controls_server_button_on_click(GtkWidget *area, GdkEvent *event, gpointer server);
-gboolean pelk_controls_server_button_on_favorite_click(GtkWidget *area, GdkEvent *event, gpointer server);
-gboolean pelk_controls_server_button_on_draw(GtkWidget *widget, cairo_t *cr, gpointer server);
-gboolean pelk_controls_server_button_on_draw_just_text(GtkWidget *widget, cairo_t *cr, gpointer text);
-void pelk_controls_server_button_on_draw_background(GtkWidget *widget, cairo_t *cr);
-
 // The one list control of the process; a new one replaces the last.
 GtkWidget *pelk_controls_server_list_new(server_entity_container *servers);
-void pelk_controls_server_list_set_servers(server_entity_container *servers);
-void pelk_controls_server_list_reset_favorite(void);
-void pelk_controls_server_list_reload_favorite(void);
-void pelk_controls_server_list_redraw(void);
-gboolean pelk_controls_server_list_on_event(GtkWidget *viewport, GdkEvent *event, gpointer data);
-void pelk_controls_server_list_vertical_adjustment_value_changed(GtkAdjustment *adjustment, gpointer data);
-void pelk_controls_server_list_vertical_adjustment_changed(GtkAdjustment *adjustment, gpointer data);
 // Whether the list control exists and its own visible flag is set.
 bool pelk_controls_server_list_is_shown(void);

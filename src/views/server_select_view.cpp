@@ -1,3 +1,4 @@
+// CreateServerSelectView: the server selection screen.
 #include "views/server_select_view.h"
 
 #include "controls/bottom_bar.h"
@@ -5,6 +6,12 @@
 #include "view_models/main_view_model.h"
 #include "views/main_window_controller.h"
 #include "views/server_list.h"
+
+static gboolean pelk_views_server_select_view_calcel_clicked(GtkWidget *widget, GdkEvent *event, gpointer data);
+// Connected to the main window: Space opens and closes the selection while
+// the list can be used; the arrow keys and Home do nothing.
+static gboolean pelk_views_pelk_main_window_controller_on_server_select_key_press(GtkWidget *window, GdkEventKey *event,
+                                                                                  gpointer data);
 
 namespace {
 

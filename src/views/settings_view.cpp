@@ -1,12 +1,24 @@
+// pelk_views_settings_view_new, pelk_controls_toogle_button_*: the settings screen and its switches.
 #include "views/settings_view.h"
 
-#include "app/owned_text.h"
+#include "base/owned_text.h"
 #include "controls/bottom_bar.h"
 #include "controls/drawing.h"
 #include "controls/top_bar.h"
 #include "platform/settings_manager.h"
 #include "resources/resource_manager.h"
 #include "view_models/login_view_model.h"
+
+static GtkWidget *pelk_controls_toogle_button_auto_start_new(void);
+static GtkWidget *pelk_controls_toogle_button_auto_connect_new(void);
+static GtkWidget *pelk_controls_toogle_button_save_password_new(void);
+static gboolean pelk_controls_toogle_button_auto_start_on_click(GtkWidget *widget, GdkEvent *event, gpointer data);
+static gboolean pelk_controls_toogle_button_auto_connect_on_click(GtkWidget *widget, GdkEvent *event, gpointer data);
+static gboolean pelk_controls_toogle_button_save_password_on_click(GtkWidget *widget, GdkEvent *event, gpointer data);
+static gboolean pelk_controls_toggle_button_auto_start_on_draw(GtkWidget *widget, cairo_t *cr, gpointer data);
+static gboolean pelk_controls_toggle_button_auto_connect_on_draw(GtkWidget *widget, cairo_t *cr, gpointer data);
+static gboolean pelk_controls_toggle_button_save_password_on_draw(GtkWidget *widget, cairo_t *cr, gpointer data);
+static void pelk_controls_toggle_button_common_draw(cairo_t *cr, int state);
 
 namespace {
 

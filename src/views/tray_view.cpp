@@ -1,11 +1,21 @@
+// pelk_views_tray_view_*, pelk_views_vpn_tray_view_set_state: the tray icon.
+
 // GtkStatusIcon is deprecated in GTK 3 yet is the one way into an X11
 // system tray.
 #define GDK_DISABLE_DEPRECATION_WARNINGS
 
 #include "views/tray_view.h"
 
-#include "app/logger.h"
+#include "base/logger.h"
 #include "views/tray_view_internal.h"
+
+// The window the next click on the icon brings back.
+static void pelk_views_tray_view_track_window(GtkWindow *window);
+static void pelk_views_tray_view_show(void);
+// Brings the tracked window back and hides the icon, unless the window is
+// already visible.
+static void pelk_views_tray_view_hide(void);
+static gboolean pelk_views_tray_on_clicked(GtkStatusIcon *icon, GdkEvent *event, gpointer data);
 
 namespace {
 

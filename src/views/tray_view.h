@@ -1,3 +1,4 @@
+// pelk_views_tray_view_*, pelk_views_vpn_tray_view_set_state: the tray icon.
 #pragma once
 
 #include "dal/vpn_button_state.h"
@@ -11,13 +12,6 @@
 void pelk_views_tray_view_new_if_not_exist(void);
 // Picture and tooltip for state; the icon's visibility is left alone.
 void pelk_views_vpn_tray_view_set_state(pelk_dal_vpn_button_state state);
-// The window the next click on the icon brings back.
-void pelk_views_tray_view_track_window(GtkWindow *window);
-void pelk_views_tray_view_show(void);
-// Brings the tracked window back and hides the icon, unless the window is
-// already visible.
-void pelk_views_tray_view_hide(void);
-gboolean pelk_views_tray_on_clicked(GtkStatusIcon *icon, GdkEvent *event, gpointer data);
 
 // The minimise button's way into the tray: tracks window and shows the
 // icon; the window is hidden only once a system tray has embedded the icon,

@@ -1,3 +1,4 @@
+// pelk_views_tray_view_picture*, pelk_views_tray_view_icon: the tray's pictures, for the tests.
 #pragma once
 
 #include "dal/vpn_button_state.h"

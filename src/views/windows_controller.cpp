@@ -1,7 +1,8 @@
+// pelk_windows_controller_*: which window exists and is shown.
 #include "views/windows_controller.h"
 
-#include "app/logger.h"
-#include "app/owned_text.h"
+#include "base/logger.h"
+#include "base/owned_text.h"
 #include "controls/drawing.h"
 #include "controls/top_bar.h"
 #include "dal/server_entity.h"
@@ -12,13 +13,25 @@
 #include "service/service_api.h"
 #include "view_models/login_view_model.h"
 #include "view_models/main_view_model.h"
+#include "view_models/public_ip_updater.h"
 #include "views/login_view.h"
 #include "views/main_view.h"
 #include "views/modal_views.h"
 #include "views/windows_controller_internal.h"
 #include "vpn/openvpn_manager.h"
-#include "vpn/public_ip_updater.h"
 #include "vpn/vpn_manager_thread.h"
+
+// Applies the common properties to window, puts view in it, shows it.
+static void pelk_windows_controller_init_window(GtkWidget *window, GtkWidget *view);
+// The same for a dialog, unless one is open already: then window is
+// discarded.
+static void pelk_windows_controller_init_window_modal(GtkWidget *window, GtkWidget *view);
+static void pelk_windows_controller_re_init_windows_position(void);
+static void pelk_windows_controller_on_login_start(void);
+// Fetches the server list for the signed-in account, opens the main window
+// in place of the login window and connects to the favourite when
+// auto-connect is on. A failed fetch leaves the login window as it is.
+static void pelk_windows_controller_on_main_start(void);
 
 namespace {
 
@@ -222,6 +235,3 @@ void pelk_windows_controller_on_main_end(void) {
     pelk_windows_controller_on_login_start();
     pelk_write_dev_log("Windows controller - on main end exit\n");
 }
-
-void pelk_windows_controller_on_settings_clicked(void) { pelk_views_main_subview_settings_show(); }
-void pelk_windows_controller_on_settings_exit_clicked(void) { pelk_views_main_subview_settings_hide(); }

@@ -1,3 +1,4 @@
+// pelk_windows_controller_*: which window exists and is shown.
 #pragma once
 
 #include <gtk/gtk.h>
@@ -13,12 +14,6 @@
 // lookup.
 void pelk_windows_controller_init(void);
 
-// Applies the common properties to window, puts view in it, shows it.
-void pelk_windows_controller_init_window(GtkWidget *window, GtkWidget *view);
-// The same for a dialog, unless one is open already: then window is
-// discarded.
-void pelk_windows_controller_init_window_modal(GtkWidget *window, GtkWidget *view);
-void pelk_windows_controller_re_init_windows_position(void);
 // Hides or shows the login and main windows; showing them ends the dialog.
 void pelk_windows_controller_change_windows_visibility(gboolean visible);
 
@@ -27,16 +22,8 @@ void pelk_windows_controller_modal_info_show(const char *message);
 // url is held by the dialog: a text that lives as long as the program.
 void pelk_windows_controller_modal_info_url_show(const char *message, const char *url);
 
-void pelk_windows_controller_on_login_start(void);
 // Leaves the login screen after a sign-in: remembers the credentials and
 // opens the main screen.
 void pelk_windows_controller_on_login_end(void);
-// Fetches the server list for the signed-in account, opens the main window
-// in place of the login window and connects to the favourite when
-// auto-connect is on. A failed fetch leaves the login window as it is.
-void pelk_windows_controller_on_main_start(void);
 // Log out: ends OpenVPN at once and goes back to the login window.
 void pelk_windows_controller_on_main_end(void);
-
-void pelk_windows_controller_on_settings_clicked(void);
-void pelk_windows_controller_on_settings_exit_clicked(void);

@@ -1,3 +1,4 @@
+// pelk_windows_controller_internal_*: a sign-in's steps that touch no window, for the tests.
 #pragma once
 
 // The steps of a sign-in's success that touch no window, for the headless

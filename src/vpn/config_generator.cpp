@@ -1,9 +1,10 @@
+// config_generator_*: OpenVPN's configuration and credentials files.
 #include "vpn/config_generator.h"
 
 #include "vpn/config_generator_internal.h"
 
-#include "app/logger.h"
-#include "app/owned_fd.h"
+#include "base/logger.h"
+#include "base/owned_fd.h"
 
 #include <fcntl.h>
 #include <gio/gunixoutputstream.h>

@@ -1,3 +1,4 @@
+// config_generator_*: OpenVPN's configuration and credentials files.
 #pragma once
 
 #include <gio/gio.h>

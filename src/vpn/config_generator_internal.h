@@ -1,3 +1,4 @@
+// config_generator_files_folder_override: the files' folder, for the tests.
 #pragma once
 
 #include <string>

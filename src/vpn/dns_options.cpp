@@ -1,3 +1,4 @@
+// pelk_vpn_dns_options_*, pelk_vpn_dns_lines_feed: the pushed name servers, read from OpenVPN's output.
 #include "vpn/dns_options.h"
 
 #include <arpa/inet.h>

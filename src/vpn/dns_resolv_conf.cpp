@@ -1,6 +1,7 @@
+// pelk_vpn_dns_resolv_conf_*: reading, writing and restoring /etc/resolv.conf.
 #include "vpn/dns_resolv_conf.h"
 
-#include "app/owned_fd.h"
+#include "base/owned_fd.h"
 
 #include <fcntl.h>
 #include <glib.h>

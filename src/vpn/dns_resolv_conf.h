@@ -1,3 +1,4 @@
+// pelk_vpn_dns_resolv_conf_*: reading, writing and restoring /etc/resolv.conf.
 #pragma once
 
 #include <string>

@@ -1,7 +1,8 @@
+// pelk_vpn_dns_resolver_*: the tunnel's name servers set and taken back.
 #include "vpn/dns_resolver.h"
 
-#include "app/logger.h"
-#include "app/owned_fd.h"
+#include "base/logger.h"
+#include "base/owned_fd.h"
 #include "vpn/config_generator.h"
 #include "vpn/dns_options.h"
 #include "vpn/dns_resolv_conf.h"

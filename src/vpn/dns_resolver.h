@@ -1,3 +1,4 @@
+// pelk_vpn_dns_resolver_*: the tunnel's name servers set and taken back.
 #pragma once
 
 // The tunnel's name servers: read from the server's push reply in OpenVPN's

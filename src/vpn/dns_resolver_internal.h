@@ -1,3 +1,4 @@
+// pelk_vpn_dns_resolver_*_override, pelk_vpn_dns_resolver_uses_resolved: test hooks.
 #pragma once
 
 #include <string>

@@ -1,6 +1,7 @@
+// pelk_gtk_threads_*: the GDK lock wrappers.
 #include "vpn/gtk_threads.h"
 
-#include "app/logger.h"
+#include "base/logger.h"
 
 #include <gdk/gdk.h>
 

@@ -1,3 +1,4 @@
+// pelk_gtk_threads_*: the GDK lock wrappers.
 #pragma once
 
 // The GDK lock, for code off the main thread that must touch GTK. Nothing

@@ -1,7 +1,8 @@
+// openvpn_manager_start, openvpn_manager_stop: one connection's files and OpenVPN child.
 #include "vpn/openvpn_manager.h"
 
-#include "app/global_variables.h"
-#include "app/owned_text.h"
+#include "base/global_variables.h"
+#include "base/owned_text.h"
 #include "vpn/config_generator.h"
 #include "vpn/dns_resolver.h"
 #include "vpn/vpn_manager_thread.h"

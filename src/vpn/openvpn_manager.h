@@ -1,3 +1,4 @@
+// openvpn_manager_start, openvpn_manager_stop: one connection's files and OpenVPN child.
 #pragma once
 
 #include <cstdint>

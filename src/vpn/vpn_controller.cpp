@@ -1,7 +1,8 @@
+// pelk_vpn_controller_*: the watchers started and stopped, and OpenVPN's output turned into events.
 #include "vpn/vpn_controller.h"
 
-#include "app/logger.h"
-#include "app/ui_callbacks.h"
+#include "base/logger.h"
+#include "base/ui_callbacks.h"
 #include "vpn/dns_resolver.h"
 #include "vpn/vpn_worker_threads.h"
 

@@ -1,3 +1,4 @@
+// pelk_vpn_controller_*: the watchers started and stopped, and OpenVPN's output turned into events.
 #pragma once
 
 // Between the worker threads and the main window controller: starts and

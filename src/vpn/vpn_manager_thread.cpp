@@ -1,14 +1,14 @@
+// vpn_manager_thread_*: the thread that connects and disconnects.
 #include "vpn/vpn_manager_thread.h"
 
-#include "app/logger.h"
-#include "app/owned_text.h"
-#include "app/ui_callbacks.h"
-#include "platform/clock.h"
+#include "base/clock.h"
+#include "base/logger.h"
+#include "base/owned_text.h"
+#include "base/ui_callbacks.h"
 #include "service/http_manager.h"
 #include "service/json_parser.h"
 #include "service/ntlm.h"
 #include "service/service_api.h"
-#include "view_models/main_view_model.h"
 #include "vpn/openvpn_manager.h"
 #include "vpn/vpn_controller.h"
 #include "vpn/vpn_manager_thread_internal.h"
@@ -19,6 +19,7 @@
 #include <atomic>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <mutex>
 #include <string>
 #include <system_error>
@@ -35,10 +36,12 @@ constexpr unsigned int kAfterDisconnectedMs = 1000;
 
 struct Request {
     std::string user_name;
-    std::string password;
+    pelk_owned_text password;  // wiped when replaced or released
     std::string server_address;
     std::vector<int32_t> ports;
 };
+
+pelk_owned_text copy_text(const char *text) { return pelk_owned_text(strdup(text != nullptr ? text : "")); }
 
 // Lives for the whole process: the manager thread is never joined, so its
 // state must outlive static destruction at exit.
@@ -60,7 +63,7 @@ Manager &manager() {
 
 void request_ports(const Request &job) {
     http_response *response = http_response_new(on_http_response_server_ports);
-    pelk_owned_text digest(pelk_ntlm_encrypt(job.password.c_str()));
+    pelk_owned_text digest(pelk_ntlm_encrypt(job.password.get()));
     char *url =
         http_manager_method_port_numbers_url_new(job.user_name.c_str(), digest.get(), job.server_address.c_str());
     if (url != nullptr && response != nullptr) {
@@ -72,20 +75,23 @@ void request_ports(const Request &job) {
 
 void connect_job() {
     pelk_write_dev_log("vpn_manager_thread - connect enter\n");
-    pelk_view_model_main_vpn_state_reset();
-    pelk_view_model_main_vpn_state_set(PELK_DAL_VPN_BUTTON_STATE_CONNECTING);
+    pelk_ui_report_vpn_state_reset();
+    pelk_ui_report_vpn_state_set(PELK_DAL_VPN_BUTTON_STATE_CONNECTING);
 
     // The tunnel is judged by the change of the public address, so the
     // address without it must be known first; the lookup at start may have
     // failed (no network yet) and must not be taken from the tunnel.
-    if (!pelk_view_model_main_has_initial_ip()) {
-        pelk_view_model_main_update_public_ip();
+    if (!pelk_ui_report_has_initial_ip()) {
+        pelk_ui_report_update_public_ip();
     }
 
     Request job;
     {
         std::lock_guard<std::mutex> guard(manager().request_lock);
-        job = manager().vpn_manager_request;
+        const Request &asked = manager().vpn_manager_request;
+        job.user_name = asked.user_name;
+        job.password = copy_text(asked.password.get());
+        job.server_address = asked.server_address;
     }
     request_ports(job);
     {
@@ -95,31 +101,31 @@ void connect_job() {
 
     // The start-up lookup may have brought the address meanwhile; without
     // it no answer through the tunnel could be told from one without.
-    if (!pelk_view_model_main_has_initial_ip()) {
+    if (!pelk_ui_report_has_initial_ip()) {
         pelk_write_dev_log("vpn_manager_thread - no address outside the tunnel known, OpenVPN not started\n");
         pelk_ui_report_vpn_error();
         return;
     }
 
     pelk_write_dev_log("vpn_manager thread - openvpn_manager_start!\n");
-    openvpn_manager_start(job.user_name.c_str(), job.password.c_str(), job.server_address.c_str(), job.ports.data(),
+    openvpn_manager_start(job.user_name.c_str(), job.password.get(), job.server_address.c_str(), job.ports.data(),
                           static_cast<int>(job.ports.size()));
     // Numbered before its readers start, so that the tunnel check their
     // output asks for carries this child's number.
     const unsigned int connection = manager().connection.fetch_add(1) + 1;
-    pelk_view_model_main_connection_begin(connection, pelk_vpn_subprocess_is_alive());
+    pelk_ui_report_connection_begin(connection, pelk_vpn_subprocess_is_alive());
     pelk_vpn_controller_on_vpn_started();
     pelk_write_dev_log("vpn_manager_thread - connect done\n");
 }
 
 void disconnect_job() {
     pelk_write_dev_log("vpn_manager_thread - disconnect enter\n");
-    pelk_view_model_main_connection_end();
+    pelk_ui_report_connection_end();
     pelk_ui_report_vpn_disconnecting();
     pelk_vpn_controller_on_vpn_stoped();
     vpn_manager_thread_sleep(kPollMs);
     openvpn_manager_stop();
-    pelk_view_model_main_vpn_stopped();
+    pelk_ui_report_vpn_stopped();
     vpn_manager_thread_sleep(kAfterStopMs);
     pelk_ui_report_vpn_disconnected();
     vpn_manager_thread_sleep(kAfterDisconnectedMs);
@@ -196,7 +202,7 @@ void vpn_manager_thread_invoke_vpn_start(const char *user_name, const char *pass
         {
             std::lock_guard<std::mutex> guard(m.request_lock);
             m.vpn_manager_request.user_name = user_name != nullptr ? user_name : "";
-            m.vpn_manager_request.password = password != nullptr ? password : "";
+            m.vpn_manager_request.password = copy_text(password);
             m.vpn_manager_request.server_address = server_address != nullptr ? server_address : "";
         }
         m.vpn_manager_command = kConnect;

@@ -1,3 +1,4 @@
+// vpn_manager_thread_*: the thread that connects and disconnects.
 #pragma once
 
 struct http_response;

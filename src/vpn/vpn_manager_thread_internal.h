@@ -1,3 +1,4 @@
+// vpn_manager_thread_*: the manager's waits and command word, for the tests.
 #pragma once
 
 // Tests shorten the engine's fixed waits by this divisor (1: real time).

@@ -1,9 +1,10 @@
+// pelk_vpn_subprocess_*, pelk_kill_process, killProcessByName: the OpenVPN child process.
 #include "vpn/vpn_process.h"
 
-#include "app/global_variables.h"
-#include "app/logger.h"
-#include "app/owned_fd.h"
-#include "app/owned_text.h"
+#include "base/global_variables.h"
+#include "base/logger.h"
+#include "base/owned_fd.h"
+#include "base/owned_text.h"
 #include "vpn/config_generator.h"
 #include "vpn/vpn_process_internal.h"
 

@@ -1,3 +1,4 @@
+// pelk_vpn_subprocess_*, pelk_kill_process, killProcessByName: the OpenVPN child process.
 #pragma once
 
 // The one OpenVPN child of the client, with its standard streams on pipes.

@@ -1,3 +1,4 @@
+// pelk_vpn_subprocess_*: the child's pipes and pid, for the readers and tests.
 #pragma once
 
 #include <memory>

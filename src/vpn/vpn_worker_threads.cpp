@@ -1,8 +1,9 @@
+// vpn_process_state_thread_*, vpn_std_*_thread_*: the watcher and the two readers of a child.
 #include "vpn/vpn_worker_threads.h"
 
-#include "app/global_variables.h"
-#include "app/logger.h"
-#include "view_models/main_view_model.h"
+#include "base/global_variables.h"
+#include "base/logger.h"
+#include "base/ui_callbacks.h"
 #include "vpn/vpn_controller.h"
 #include "vpn/vpn_manager_thread.h"
 #include "vpn/vpn_manager_thread_internal.h"
@@ -93,7 +94,7 @@ void watch_state(WorkerRef self, pelk_vpn_pipe_ref) {
         if (!alive) {
             pelk_write_dev_log("vpn_process_state: the OpenVPN child is not running\n");
         }
-        pelk_view_model_main_is_vpn_alive_set(alive);
+        pelk_ui_report_vpn_alive(alive);
         if (!alive) {
             return;  // reported once; the error path takes over
         }

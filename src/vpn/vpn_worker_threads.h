@@ -1,3 +1,4 @@
+// vpn_process_state_thread_*, vpn_std_*_thread_*: the watcher and the two readers of a child.
 #pragma once
 
 // The three threads that watch one OpenVPN child: its liveness, its standard

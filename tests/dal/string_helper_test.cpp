@@ -1,7 +1,7 @@
 #include "dal/server_entity.h"
 #include "dal/string_helper.h"
 
-#include "app/owned_text.h"
+#include "base/owned_text.h"
 
 #include <gtest/gtest.h>
 

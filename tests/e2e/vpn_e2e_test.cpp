@@ -1,8 +1,8 @@
 // Connect and disconnect through a real OpenVPN tunnel in the sandbox's
 // namespaces, driving the client's own functions without a window. Runs
 // inside the `home` namespace, with the sandbox's variables exported.
-#include "app/global_variables.h"
-#include "app/owned_text.h"
+#include "base/global_variables.h"
+#include "base/owned_text.h"
 #include "dal/vpn_button_state.h"
 #include "service/ntlm.h"
 #include "service/service_api_internal.h"

@@ -3,7 +3,7 @@
 #include "account_documents.h"
 #include "account_query.h"
 #include "account_store.h"
-#include "app/owned_text.h"
+#include "base/owned_text.h"
 #include "dal/server_entity.h"
 #include "service/json_parser.h"
 #include "service/ntlm.h"

@@ -7,8 +7,8 @@
 #include "service/service_api.h"
 #include "service/service_api_internal.h"
 
-#include "app/global_variables.h"
-#include "app/owned_text.h"
+#include "base/global_variables.h"
+#include "base/owned_text.h"
 #include "support/reference_service.h"
 #include "support/scripted_https_server.h"
 #include "support/test_util.h"

@@ -1,7 +1,7 @@
 #include "platform/settings_manager.h"
 #include "platform/settings_manager_internal.h"
 
-#include "app/owned_text.h"
+#include "base/owned_text.h"
 #include "support/test_util.h"
 
 #include <gio/gdesktopappinfo.h>

@@ -1,4 +1,4 @@
-#include "platform/clock_internal.h"
+#include "base/clock_internal.h"
 #include "platform/shell.h"
 #include "support/test_util.h"
 

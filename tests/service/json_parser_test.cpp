@@ -1,6 +1,6 @@
 #include "service/json_parser.h"
 
-#include "app/owned_text.h"
+#include "base/owned_text.h"
 #include "dal/server_entity.h"
 
 #define JSMN_HEADER

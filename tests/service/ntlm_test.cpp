@@ -1,7 +1,7 @@
 #include "service/ntlm.h"
 #include "service/ntlm_internal.h"
 
-#include "app/owned_text.h"
+#include "base/owned_text.h"
 
 #include <gtest/gtest.h>
 

@@ -1,8 +1,8 @@
 #include "service/service_api.h"
 #include "service/service_api_internal.h"
 
-#include "app/global_variables.h"
-#include "app/owned_text.h"
+#include "base/global_variables.h"
+#include "base/owned_text.h"
 #include "support/test_util.h"
 
 #include <gtest/gtest.h>

@@ -1,6 +1,6 @@
 #include "support/headless_ui.h"
 
-#include "app/ui_callbacks.h"
+#include "base/ui_callbacks.h"
 #include "views/login_window_controller_internal.h"
 #include "views/main_window_controller.h"
 #include "views/windows_controller_internal.h"
@@ -42,12 +42,7 @@ void on_tray_state(pelk_dal_vpn_button_state state) {
 const pelk_ui_callbacks kHeadless = {
     .on_login_succeeded = on_login_succeeded,
     .on_login_failed = on_login_failed,
-    .on_vpn_started = pelk_main_window_controller_on_vpn_started,
-    .on_vpn_error = pelk_main_window_controller_on_vpn_error,
-    .on_vpn_died = pelk_main_window_controller_on_vpn_died,
-    .on_vpn_disconnecting = pelk_main_window_controller_on_vpn_disconnecting,
-    .on_vpn_disconnected = pelk_main_window_controller_on_vpn_disconnected,
-    .on_vpn_after_disconnected = pelk_main_window_controller_on_vpn_after_disconnected,
+    .engine = pelk_main_window_controller_engine_callbacks(),
     .on_tray_state = on_tray_state,
     .on_exit_requested = nullptr,
     .on_minimize = nullptr,

@@ -4,7 +4,7 @@
 // XDG_CONFIG_HOME, its logs in a fresh app folder, and the reference account
 // service over TLS as the account service.
 
-#include "app/global_variables.h"
+#include "base/global_variables.h"
 #include "service/http_manager_internal.h"
 #include "service/service_api_internal.h"
 #include "support/headless_ui.h"

@@ -1,4 +1,4 @@
-#include "app/global_variables.h"
+#include "base/global_variables.h"
 #include "support/test_util.h"
 #include "vpn/config_generator.h"
 #include "vpn/config_generator_internal.h"

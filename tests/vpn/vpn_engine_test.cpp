@@ -6,6 +6,7 @@
 #include "dal/string_helper.h"
 #include "view_models/main_view_model.h"
 #include "view_models/main_view_model_internal.h"
+#include "views/main_window_controller.h"
 #include "vpn/config_generator_internal.h"
 #include "vpn/dns_resolver_internal.h"
 #include "vpn/vpn_controller.h"
@@ -485,3 +486,17 @@ TEST_F(VpnEngineTest, PushedNameServersAreSetAtTheMarkerAndTakenBackOnTheErrorPa
 }
 
 }  // namespace
+
+// An engine entry left empty would drop its event without a trace: the
+// step it stands for (a state, a tunnel check) would simply never happen.
+TEST(EngineCallbacks, EveryEngineEntryIsFilled) {
+    const pelk_engine_callbacks table = pelk_main_window_controller_engine_callbacks();
+    using Entry = void (*)(void);
+    static_assert(sizeof(table) % sizeof(Entry) == 0, "the engine table holds only function pointers");
+    const auto *bytes = reinterpret_cast<const unsigned char *>(&table);
+    for (size_t offset = 0; offset < sizeof(table); offset += sizeof(Entry)) {
+        Entry entry;
+        memcpy(&entry, bytes + offset, sizeof(entry));
+        EXPECT_NE(entry, nullptr) << "engine entry " << offset / sizeof(Entry) << " is empty";
+    }
+}

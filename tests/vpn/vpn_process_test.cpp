@@ -1,5 +1,5 @@
-#include "app/global_variables.h"
-#include "app/owned_text.h"
+#include "base/global_variables.h"
+#include "base/owned_text.h"
 #include "support/test_util.h"
 #include "vpn/config_generator_internal.h"
 #include "vpn/openvpn_manager.h"

@@ -1,7 +1,7 @@
 #include "account_store.h"
 
 #include "account_documents.h"
-#include "app/owned_text.h"
+#include "base/owned_text.h"
 #include "service/ntlm.h"
 
 #include <gio/gio.h>

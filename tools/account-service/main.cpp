@@ -3,7 +3,7 @@
 
 #include "account_server.h"
 #include "account_store.h"
-#include "app/owned_text.h"
+#include "base/owned_text.h"
 #include "service/ntlm.h"
 
 #include <glib.h>

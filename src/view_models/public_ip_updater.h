@@ -1,3 +1,4 @@
+// public_ip_updater_thread_start*: one public-address lookup on a thread of its own.
 #pragma once
 
 // Runs one public-address lookup on a thread of its own, which then ends.

@@ -1,3 +1,4 @@
+// pelk_owned_fd, pelk_owned_fd_write_all: an owned file descriptor.
 #pragma once
 
 #include <unistd.h>

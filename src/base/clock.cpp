@@ -1,4 +1,5 @@
-#include "platform/clock_internal.h"
+// pelk_sleep, pelk_platform_specific_get_system_time*: sleeping and the UTC clock.
+#include "base/clock_internal.h"
 
 #include <glib.h>
 

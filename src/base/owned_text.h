@@ -1,3 +1,4 @@
+// pelk_owned_text: an owned, wiped-on-release malloc'd text.
 #pragma once
 
 #include <cstdlib>

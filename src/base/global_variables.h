@@ -1,3 +1,4 @@
+// pelk_global_variable*: the program path, the app folder and this run's log paths.
 #pragma once
 
 // Process-wide paths, set once by pelk_global_variables_init() before any

@@ -1,6 +1,6 @@
-#include "app/global_variables.h"
-#include "app/owned_text.h"
-#include "platform/clock_internal.h"
+#include "base/clock_internal.h"
+#include "base/global_variables.h"
+#include "base/owned_text.h"
 #include "support/test_util.h"
 
 #include <gtest/gtest.h>

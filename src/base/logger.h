@@ -1,3 +1,4 @@
+// pelk_logger_log_*, pelk_write_dev_log: the per-run log files.
 #pragma once
 
 // Per-run log files. Every text is written as passed, except that control

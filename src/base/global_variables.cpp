@@ -1,6 +1,7 @@
-#include "app/global_variables.h"
+// pelk_global_variable*: the program path, the app folder and this run's log paths.
+#include "base/global_variables.h"
 
-#include "app/logger.h"
+#include "base/logger.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

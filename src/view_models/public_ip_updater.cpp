@@ -1,7 +1,8 @@
-#include "vpn/public_ip_updater.h"
+// public_ip_updater_thread_start*: one public-address lookup on a thread of its own.
+#include "view_models/public_ip_updater.h"
 
-#include "app/logger.h"
-#include "app/ui_callbacks.h"
+#include "base/logger.h"
+#include "base/ui_callbacks.h"
 #include "view_models/main_view_model.h"
 #include "view_models/main_view_model_internal.h"
 

@@ -1,6 +1,7 @@
+// pelk_platform_specific_set_clock_source: the clock's test hook.
 #pragma once
 
-#include "platform/clock.h"
+#include "base/clock.h"
 
 // Replaces the clock for tests; nullptr restores the system clock. Set it
 // before any thread reads the clock.

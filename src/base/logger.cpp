@@ -1,8 +1,9 @@
-#include "app/logger.h"
+// pelk_logger_log_*, pelk_write_dev_log: the per-run log files.
+#include "base/logger.h"
 
-#include "app/global_variables.h"
-#include "app/owned_fd.h"
-#include "platform/clock.h"
+#include "base/clock.h"
+#include "base/global_variables.h"
+#include "base/owned_fd.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

@@ -1,7 +1,7 @@
-#include "app/global_variables.h"
-#include "app/logger.h"
-#include "app/owned_text.h"
-#include "platform/clock_internal.h"
+#include "base/clock_internal.h"
+#include "base/global_variables.h"
+#include "base/logger.h"
+#include "base/owned_text.h"
 #include "support/test_util.h"
 
 #include <glib.h>

@@ -1,3 +1,4 @@
+// pelk_sleep, pelk_platform_specific_get_system_time*: sleeping and the UTC clock.
 #pragma once
 
 // A UTC calendar reading of the system clock.
