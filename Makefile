@@ -60,7 +60,7 @@ fuzz: setup
 	  -DVELTRA_FUZZ=ON -DVELTRA_TESTS=OFF $(CMAKE_ARGS)
 	cmake --build build-fuzz -j $(JOBS) --target fuzz_targets
 	set -e; mkdir -p build-fuzz/corpus build-fuzz/artifacts; \
-	for t in fuzz_key_scanner fuzz_server_list fuzz_public_ip fuzz_server_ports; do \
+	for t in fuzz_key_scanner fuzz_server_list fuzz_public_ip fuzz_server_ports fuzz_dns_options fuzz_helper_request; do \
 	  rm -rf build-fuzz/corpus/$$t; cp -r fuzz/corpus/$$t build-fuzz/corpus/$$t; \
 	  build-fuzz/fuzz/$$t -max_total_time=$(FUZZ_SECONDS) -print_final_stats=1 \
 	    -artifact_prefix=build-fuzz/artifacts/$$t- build-fuzz/corpus/$$t; \

@@ -19,6 +19,7 @@
 #include "view_models/main_view_model.h"
 #include "views/main_window_controller.h"
 #include "views/windows_controller_internal.h"
+#include "vpn/helper_client.h"
 #include "vpn/vpn_manager_thread.h"
 #include "vpn/vpn_manager_thread_internal.h"
 
@@ -136,6 +137,10 @@ int main(int argc, char **argv) {
     g_setenv("XDG_CONFIG_HOME", config, TRUE);
     pelk_global_variables_init((app + "/veltra").c_str());
     pelk_ui_callbacks_install(kWindowless);
+    // OpenVPN runs under the root helper, as in the client.
+    if (pelk_helper_client_start((app + "/veltra-helper").c_str(), {}) != 0) {
+        return 1;
+    }
     vpn_manager_thread_set_time_divisor(divisor);
     if (vpn_manager_thread_start() != 0) {
         return 1;

@@ -14,6 +14,7 @@
 #include "views/main_window_controller.h"
 #include "views/tray_view.h"
 #include "views/windows_controller.h"
+#include "vpn/helper_client.h"
 #include "vpn/vpn_manager_thread.h"
 
 #include <gtk/gtk.h>
@@ -56,6 +57,18 @@ void open_app_folder() {
 void log_start() {
     g_autofree char *line = g_strdup_printf("Veltra %s started, pid %d\n", VELTRA_VERSION, getpid());
     pelk_write_dev_log(line);
+    if (geteuid() == 0) {
+        pelk_write_dev_log("the window runs as root: started by root for no user (neither PKEXEC_UID nor SUDO_UID)\n");
+    }
+}
+
+// The root helper runs from the client's own folder. Started while this
+// instance is still root (when it is), before the drop and before any other
+// thread exists.
+bool start_helper(const char *program) {
+    g_autofree char *folder = g_path_get_dirname(program);
+    g_autofree char *helper = g_build_filename(folder, "veltra-helper", nullptr);
+    return pelk_helper_client_start(helper, pelk_platform_session_helper_environment()) == 0;
 }
 
 }  // namespace
@@ -66,28 +79,40 @@ int pelk_main(int argc, char **argv) {
         return 0;
     }
 
-    // Before anything reads the environment: an instance working for a user
-    // keeps only the display of it.
-    if (pelk_platform_session_init() != 0) {
+    // Before anything reads the environment: who this instance works for,
+    // and what of its environment it may trust.
+    if (pelk_platform_session_init(argc) != 0) {
         return 1;
     }
     // The process holds the user's password and its digest: no core file,
-    // and no user of the session may attach to it.
+    // and no other program may attach to it.
     prctl(PR_SET_DUMPABLE, 0, 0, 0, 0);
     // libcurl runs without signals (NOSIGNAL), so a peer closing a TLS
     // connection would otherwise end the client through SIGPIPE.
     signal(SIGPIPE, SIG_IGN);
-    disable_gl_probe();
-    gtk_init(&argc, &argv);
-    pelk_platform_session_display_opened();
     // Absolute before the working folder changes: every path of the run
-    // (logs, OpenVPN, its CA) is derived from it.
+    // (logs, the helper, OpenVPN, its CA) is derived from it.
     g_autofree char *current = g_get_current_dir();
     g_autofree char *program =
         g_path_is_absolute(argv[0]) ? g_strdup(argv[0]) : g_build_filename(current, argv[0], nullptr);
+    const bool helper_runs = start_helper(program);
+    // From here on the window is the user's: nothing of root is left to a
+    // display that any of the user's programs can steer.
+    if (pelk_platform_session_drop() != 0) {
+        return 1;
+    }
+    pelk_platform_session_accessibility();
+    disable_gl_probe();
+    // No arguments: none of the command line reaches the toolkit.
+    g_autofree char *name = g_path_get_basename(program);
+    g_set_prgname(name);
+    gtk_init(nullptr, nullptr);
     pelk_global_variables_init(program);
     open_app_folder();
     log_start();
+    if (!helper_runs) {
+        pelk_write_dev_log("helper: not running; OpenVPN cannot be started\n");
+    }
     pelk_resource_manager_init();
     pelk_css_setup();
     pelk_ui_callbacks_install(kWindowLayer);

@@ -4,6 +4,7 @@
 #include "base/logger.h"
 
 #include <fcntl.h>
+#include <glib.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -93,6 +94,30 @@ void make_folder(const std::string &path) {
     close(fd);
 }
 
+// The logs sit beside the program when its user may write there (the build
+// tree, a root run); an installed client's folder is root's, and a window
+// running as the user keeps them in the user's state folder instead.
+std::string log_root_for(const std::string &app_dir) {
+    if (access(app_dir.empty() ? "." : app_dir.c_str(), W_OK) == 0 || (errno != EACCES && errno != EROFS)) {
+        return app_dir + "Logs/";
+    }
+    const char *state = getenv("XDG_STATE_HOME");
+    std::string base;
+    if (state != nullptr && state[0] == '/') {
+        base = state;
+    } else {
+        const char *home = getenv("HOME");
+        if (home == nullptr || home[0] != '/') {
+            return app_dir + "Logs/";
+        }
+        base = std::string(home) + "/.local/state";
+    }
+    // Missing parents are made private too; existing ones are left as they are.
+    const std::string folder = base + "/veltra";
+    g_mkdir_with_parents(folder.c_str(), 0700);
+    return folder + "/Logs/";
+}
+
 std::string log_path_in(const std::string &folder) {
     char *path = pelk_logger_log_new(folder.c_str());
     std::string result = path != nullptr ? path : "";
@@ -102,7 +127,7 @@ std::string log_path_in(const std::string &folder) {
 
 }  // namespace
 
-void pelk_global_variables_init(const char *path) {
+void pelk_global_variables_init_program(const char *path) {
     Paths &p = paths();
     p.exe_path = path != nullptr ? path : "";
     p.separator = '\0';
@@ -114,9 +139,14 @@ void pelk_global_variables_init(const char *path) {
     if (p.app_dir.empty()) {
         p.app_dir = folder_of_running_program(&p.separator);
     }
+}
+
+void pelk_global_variables_init(const char *path) {
+    pelk_global_variables_init_program(path);
+    Paths &p = paths();
 
     // The log folders are always joined with '/', whatever the program path uses.
-    const std::string log_root = p.app_dir + "Logs/";
+    const std::string log_root = log_root_for(p.app_dir);
     const std::string out_dir = log_root + "out/";
     const std::string err_dir = log_root + "err/";
     const std::string dev_dir = log_root + "dev/";

@@ -5,8 +5,13 @@
 // window or worker thread exists, read-only afterwards.
 
 // Records the program file path, creates the log folders and names this
-// run's three log files.
+// run's three log files. The logs go in the program's folder when the
+// running user may write there, else in $XDG_STATE_HOME/veltra/Logs
+// (default ~/.local/state/veltra/Logs).
 void pelk_global_variables_init(const char *exe_path);
+// Records the program file path and its folder alone: no logs (the root
+// helper keeps none).
+void pelk_global_variables_init_program(const char *exe_path);
 
 // The program file path as argument 0 gave it ("" before init).
 const char *pelk_global_variable_exe_path(void);

@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -20,6 +21,8 @@ namespace {
 // Serialises the developer log so that the copy on standard output and the
 // copy in the file keep the same order, and no text is split by another.
 std::mutex dev_log_lock;
+// Where the developer log goes instead, in a process that keeps none.
+std::atomic<void (*)(const char *)> dev_log_forward{nullptr};
 
 bool write_all(int fd, const char *text, size_t length) {
     while (length > 0) {
@@ -195,8 +198,14 @@ void pelk_logger_log_write(const char *path, const char *text) {
     close(fd);
 }
 
+void pelk_logger_forward_dev_log(void (*forward)(const char *text)) { dev_log_forward = forward; }
+
 void pelk_write_dev_log(const char *text) {
     if (text == nullptr) {
+        return;
+    }
+    if (auto *forward = dev_log_forward.load()) {
+        forward(text);
         return;
     }
     std::lock_guard<std::mutex> guard(dev_log_lock);

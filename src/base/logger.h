@@ -23,3 +23,8 @@ void pelk_logger_log_write(const char *path, const char *text);
 // escaped alike in both. Safe from any thread; each text is written whole,
 // never split or mixed with another thread's text.
 void pelk_write_dev_log(const char *text);
+
+// From here on every developer-log text goes to forward instead (the root
+// helper hands them to the window process, which keeps the log); nullptr
+// writes them here again.
+void pelk_logger_forward_dev_log(void (*forward)(const char *text));

@@ -18,6 +18,7 @@ namespace {
 constexpr int kHigh = 1;
 constexpr int kNotHigh = 0;
 constexpr int kUndetermined = -1;
+constexpr const char *kPkexec = "/usr/bin/pkexec";
 
 std::string running_program_path() {
     char buffer[PATH_MAX];
@@ -75,7 +76,9 @@ void pelk_shell_elevate(int argc, char **argv) {
     if (program.empty() && argv != nullptr && argv[0] != nullptr) {
         program = argv[0];
     }
-    const std::vector<std::string> args = pelk_shell_elevation_argv("pkexec", program.c_str());
+    // By its absolute path: one found through the user's PATH could be any
+    // program of the user's.
+    const std::vector<std::string> args = pelk_shell_elevation_argv(kPkexec, program.c_str());
     std::vector<char *> c_args;
     for (const std::string &arg : args) {
         c_args.push_back(const_cast<char *>(arg.c_str()));
@@ -85,8 +88,8 @@ void pelk_shell_elevate(int argc, char **argv) {
     // Standard streams are inherited so the elevated instance's trace stays
     // visible; g_spawn_sync waits for it without a time limit.
     g_autoptr(GError) error = nullptr;
-    const GSpawnFlags flags = static_cast<GSpawnFlags>(G_SPAWN_SEARCH_PATH | G_SPAWN_CHILD_INHERITS_STDIN |
-                                                       G_SPAWN_CHILD_INHERITS_STDOUT | G_SPAWN_CHILD_INHERITS_STDERR);
+    const GSpawnFlags flags = static_cast<GSpawnFlags>(G_SPAWN_CHILD_INHERITS_STDIN | G_SPAWN_CHILD_INHERITS_STDOUT |
+                                                       G_SPAWN_CHILD_INHERITS_STDERR);
     if (!g_spawn_sync(nullptr, c_args.data(), nullptr, flags, nullptr, nullptr, nullptr, nullptr, nullptr, &error)) {
         printf("pkexec: %s\n", error->message);
     }

@@ -1,15 +1,12 @@
-// pelk_platform_session_*: the user an elevated instance works for.
+// pelk_platform_session_*: whom the window works for, and the drop to that user before the toolkit starts.
 #include "platform/session.h"
 
 #include "platform/session_internal.h"
 
-#include <fcntl.h>
-#include <glib.h>
+#include <gio/gio.h>
 #include <grp.h>
 #include <pwd.h>
-#include <sys/fsuid.h>
 #include <sys/stat.h>
-#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <cctype>
@@ -21,13 +18,18 @@
 #include <string>
 #include <vector>
 
-extern char **environ;
-
 namespace {
 
-constexpr size_t kMaxCookieBytes = 64 * 1024;
 constexpr const char *kTrustedPath = "/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin";
-constexpr const char *kOpener = "/usr/bin/gio";
+// The accessibility bus's address comes from the user's session bus, or not
+// at all; a slow bus must not hold up the window for long.
+constexpr int kAccessibilityTimeoutMs = 2000;
+// The variables a direct start may use to point the root helper at other
+// folders and programs (tests, development).
+constexpr const char *kHelperVariables[] = {"VELTRA_FILES_DIR", "VELTRA_RECORDS_DIR", "VELTRA_RESOLV_CONF",
+                                            "VELTRA_RESOLVECTL"};
+
+enum class Start { kOwn, kPkexec, kSudo };
 
 struct User {
     uid_t uid = 0;
@@ -38,13 +40,11 @@ struct User {
 };
 
 // Written once by pelk_platform_session_init, before any other thread
-// exists; read-only afterwards. Never destroyed, as the I/O thread may still
-// act as the user while exit() runs the static destructors.
-bool elevated = false;
+// exists; read-only afterwards. Never destroyed: worker threads may read it
+// while exit() runs the static destructors.
+Start start = Start::kOwn;
+bool dropped = false;
 User &user = *new User;
-std::string &user_display = *new std::string;
-std::string &user_xauthority = *new std::string;
-std::string &cookie_copy = *new std::string;
 
 bool lookup_user(uid_t uid, User *out) {
     long size = sysconf(_SC_GETPW_R_SIZE_MAX);
@@ -70,8 +70,8 @@ bool lookup_user(uid_t uid, User *out) {
     return true;
 }
 
-// A uid that has a process running: pkexec's caller waits for us, so a real
-// request always has one.
+// A uid that has a process running: pkexec's and sudo's callers wait for
+// us, so a real request always has one.
 bool has_running_process(uid_t uid) {
     g_autoptr(GDir) proc = g_dir_open("/proc", 0, nullptr);
     if (proc == nullptr) {
@@ -90,6 +90,22 @@ bool has_running_process(uid_t uid) {
     return false;
 }
 
+// The user named by a variable of pkexec or sudo: a running user other than root.
+bool user_from(const char *variable, const char *value) {
+    char *end = nullptr;
+    errno = 0;
+    const unsigned long uid = strtoul(value, &end, 10);
+    const bool number = value[0] != '\0' && *end == '\0' && errno == 0 && uid < UINT_MAX &&
+                        isdigit(static_cast<unsigned char>(value[0]));
+    if (!number || uid == 0 || !lookup_user(static_cast<uid_t>(uid), &user) ||
+        !has_running_process(static_cast<uid_t>(uid))) {
+        fprintf(stderr, "Veltra: refusing to run for %s \"%.40s\": not a running user other than root\n", variable,
+                value);
+        return false;
+    }
+    return true;
+}
+
 bool text_is(const char *value, bool (*allowed)(unsigned char)) {
     if (value == nullptr || value[0] == '\0' || strlen(value) > 255) {
         return false;
@@ -105,56 +121,15 @@ bool text_is(const char *value, bool (*allowed)(unsigned char)) {
 bool display_char(unsigned char c) { return isalnum(c) || c == ':' || c == '.' || c == '-' || c == '_' || c == '/'; }
 bool locale_char(unsigned char c) { return isalnum(c) || c == '_' || c == '.' || c == '@' || c == '-' || c == ':'; }
 
-// The user's display cookie, read with the user's identity (the path is the
-// user's to choose, so root must not open it), copied to a file only root
-// can read for the display connection to use.
-std::string copy_display_cookie(const char *path) {
-    if (path == nullptr || path[0] != '/') {
-        return "";
-    }
-    std::string content;
-    {
-        pelk_platform_session_user_files as_user;
-        if (!as_user.ok()) {
-            return "";
-        }
-        const int fd = open(path, O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
-        if (fd < 0) {
-            return "";
-        }
-        struct stat st {};
-        if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
-            char buffer[4096];
-            ssize_t n = 0;
-            while (content.size() < kMaxCookieBytes && (n = read(fd, buffer, sizeof buffer)) > 0) {
-                content.append(buffer, static_cast<size_t>(n));
-            }
-        }
-        close(fd);
-    }
-    if (content.empty() || content.size() >= kMaxCookieBytes) {
-        return "";
-    }
-    char name[] = "/run/veltra-display-XXXXXX";
-    const int fd = mkstemp(name);
-    if (fd < 0) {
-        return "";
-    }
-    const bool written = write(fd, content.data(), content.size()) == static_cast<ssize_t>(content.size());
-    close(fd);
-    if (!written) {
-        unlink(name);
-        return "";
-    }
-    return name;
-}
-
-// Everything an elevated instance keeps of the environment it was given.
+// Everything pkexec's instance keeps of the environment it was given: the
+// display, its cookie's path (read only once the window is the user's, so
+// the user's own permissions judge it) and the language.
 void reset_environment() {
-    const char *display = getenv("DISPLAY");
-    user_display = text_is(display, display_char) ? display : "";
+    const char *display_value = getenv("DISPLAY");
+    const std::string display = text_is(display_value, display_char) ? display_value : "";
     const char *xauthority = getenv("XAUTHORITY");
-    user_xauthority = xauthority != nullptr && xauthority[0] == '/' ? xauthority : "";
+    const std::string cookie =
+        xauthority != nullptr && xauthority[0] == '/' && strlen(xauthority) < PATH_MAX ? xauthority : "";
     std::vector<std::pair<std::string, std::string>> locale;
     for (const char *name : {"LANG", "LANGUAGE", "LC_ALL", "LC_MESSAGES", "LC_CTYPE"}) {
         const char *value = getenv(name);
@@ -171,138 +146,174 @@ void reset_environment() {
     for (const auto &[name, value] : locale) {
         setenv(name.c_str(), value.c_str(), 1);
     }
-    if (!user_display.empty()) {
-        setenv("DISPLAY", user_display.c_str(), 1);
+    if (!display.empty()) {
+        setenv("DISPLAY", display.c_str(), 1);
     }
-    cookie_copy = copy_display_cookie(user_xauthority.c_str());
-    if (!cookie_copy.empty()) {
-        setenv("XAUTHORITY", cookie_copy.c_str(), 1);
+    if (!cookie.empty()) {
+        setenv("XAUTHORITY", cookie.c_str(), 1);
     }
 }
 
-// The environment of a program run as the user: the user's own home and
-// session, nothing of root's.
-std::vector<std::string> user_environment() {
-    std::vector<std::string> env{"HOME=" + user.home, "USER=" + user.name, "LOGNAME=" + user.name,
-                                 std::string("PATH=") + kTrustedPath};
-    if (!user_display.empty()) {
-        env.push_back("DISPLAY=" + user_display);
-    }
-    if (!user_xauthority.empty()) {
-        env.push_back("XAUTHORITY=" + user_xauthority);
-    }
+// The user's session, as the password database and the runtime folder say,
+// replaces root's (or the caller's) in the environment.
+void take_users_session() {
+    setenv("HOME", user.home.c_str(), 1);
+    setenv("USER", user.name.c_str(), 1);
+    setenv("LOGNAME", user.name.c_str(), 1);
+    unsetenv("PKEXEC_UID");
+    unsetenv("SUDO_UID");
+    unsetenv("SUDO_GID");
+    unsetenv("SUDO_USER");
+    unsetenv("SUDO_COMMAND");
+    unsetenv("XDG_RUNTIME_DIR");
+    unsetenv("DBUS_SESSION_BUS_ADDRESS");
+    unsetenv("AT_SPI_BUS_ADDRESS");
     const std::string runtime = "/run/user/" + std::to_string(user.uid);
     struct stat st {};
     if (stat(runtime.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == user.uid) {
-        env.push_back("XDG_RUNTIME_DIR=" + runtime);
-        if (stat((runtime + "/bus").c_str(), &st) == 0) {
-            env.push_back("DBUS_SESSION_BUS_ADDRESS=unix:path=" + runtime + "/bus");
+        setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
+        const std::string bus = runtime + "/bus";
+        if (lstat(bus.c_str(), &st) == 0 && S_ISSOCK(st.st_mode) && st.st_uid == user.uid) {
+            setenv("DBUS_SESSION_BUS_ADDRESS", ("unix:path=" + bus).c_str(), 1);
         }
     }
-    for (const char *name : {"LANG", "LANGUAGE", "LC_ALL", "LC_MESSAGES", "LC_CTYPE"}) {
-        if (const char *value = getenv(name)) {
-            env.push_back(std::string(name) + "=" + value);
-        }
-    }
-    return env;
 }
 
-// Runs in the child between fork and exec: raw calls only.
-void drop_to_user(gpointer) {
-    if (syscall(SYS_setgroups, user.groups.size(), user.groups.data()) != 0 || setgid(user.gid) != 0 ||
-        setuid(user.uid) != 0 || setuid(0) == 0) {
-        _exit(127);
+// Every capability set of this process is empty, as /proc says.
+bool holds_no_capability() {
+    g_autofree char *status = nullptr;
+    if (!g_file_get_contents("/proc/self/status", &status, nullptr, nullptr)) {
+        return false;
     }
+    for (const char *field : {"\nCapInh:", "\nCapPrm:", "\nCapEff:", "\nCapAmb:"}) {
+        const char *at = strstr(status, field);
+        if (at == nullptr) {
+            continue;  // a kernel without ambient capabilities
+        }
+        at += strlen(field);
+        while (*at == ' ' || *at == '\t') {
+            ++at;
+        }
+        if (strtoull(at, nullptr, 16) != 0) {
+            return false;
+        }
+    }
+    return true;
 }
 
 }  // namespace
 
-int pelk_platform_session_init(void) {
-    const char *asked_by = getenv("PKEXEC_UID");
-    if (geteuid() != 0 || asked_by == nullptr) {
+int pelk_platform_session_init(int argc) {
+    start = Start::kOwn;
+    dropped = false;
+    user = User{};
+    user.uid = geteuid();
+    if (geteuid() != 0) {
         return 0;
     }
-    char *end = nullptr;
-    errno = 0;
-    const unsigned long uid = strtoul(asked_by, &end, 10);
-    const bool number = asked_by[0] != '\0' && *end == '\0' && errno == 0 && uid < UINT_MAX &&
-                        isdigit(static_cast<unsigned char>(asked_by[0]));
-    if (!number || uid == 0 || !lookup_user(static_cast<uid_t>(uid), &user) ||
-        !has_running_process(static_cast<uid_t>(uid))) {
-        fprintf(stderr, "Veltra: refusing to run for PKEXEC_UID \"%.40s\": not a running user other than root\n",
-                asked_by);
-        return 1;
+    const char *pkexec_uid = getenv("PKEXEC_UID");
+    const char *sudo_uid = getenv("SUDO_UID");
+    if (pkexec_uid != nullptr) {
+        // pkexec passes on whatever the caller's command line held; the
+        // toolkit would take some of it as orders.
+        if (argc > 1) {
+            fprintf(stderr, "Veltra: refusing to run with arguments when started through pkexec\n");
+            return 1;
+        }
+        if (!user_from("PKEXEC_UID", pkexec_uid)) {
+            return 1;
+        }
+        start = Start::kPkexec;
+        reset_environment();
+        return 0;
     }
-    elevated = true;
-    reset_environment();
+    // Root that ran sudo is root's own start.
+    if (sudo_uid != nullptr && strcmp(sudo_uid, "0") != 0) {
+        if (!user_from("SUDO_UID", sudo_uid)) {
+            return 1;
+        }
+        start = Start::kSudo;
+    }
     return 0;
 }
 
-void pelk_platform_session_display_opened(void) {
-    if (!cookie_copy.empty()) {
-        unlink(cookie_copy.c_str());
-        cookie_copy.clear();
-    }
-}
-
-bool pelk_platform_session_is_elevated(void) { return elevated; }
+bool pelk_platform_session_is_elevated(void) { return start == Start::kPkexec; }
+bool pelk_platform_session_has_user(void) { return start != Start::kOwn; }
 uid_t pelk_platform_session_user_uid(void) { return user.uid; }
 
-std::string pelk_platform_session_user_config_home(void) {
-    return elevated && user.home.rfind('/', 0) == 0 ? user.home + "/.config" : "";
+std::vector<std::string> pelk_platform_session_helper_environment(void) {
+    if (start == Start::kPkexec) {
+        return {"PKEXEC_UID=" + std::to_string(user.uid)};
+    }
+    std::vector<std::string> environment;
+    for (const char *name : kHelperVariables) {
+        if (const char *value = getenv(name)) {
+            environment.push_back(std::string(name) + "=" + value);
+        }
+    }
+    return environment;
 }
 
-pelk_platform_session_user_files::pelk_platform_session_user_files() {
-    if (!elevated) {
+int pelk_platform_session_drop(void) {
+    if (start == Start::kOwn) {
+        return 0;
+    }
+    // Groups first, while root may still set them; then the group, then the
+    // user, all three ids of each, so none is left to return to.
+    if (setgroups(user.groups.size(), user.groups.data()) != 0 || setresgid(user.gid, user.gid, user.gid) != 0 ||
+        setresuid(user.uid, user.uid, user.uid) != 0) {
+        fprintf(stderr, "Veltra: cannot become user %u: %s\n", static_cast<unsigned>(user.uid), strerror(errno));
+        return -1;
+    }
+    uid_t real = 0;
+    uid_t effective = 0;
+    uid_t saved = 0;
+    if (setuid(0) == 0 || getresuid(&real, &effective, &saved) != 0 || real != user.uid || effective != user.uid ||
+        saved != user.uid || !holds_no_capability()) {
+        fprintf(stderr, "Veltra: the drop to user %u did not hold\n", static_cast<unsigned>(user.uid));
+        return -1;
+    }
+    dropped = true;
+    take_users_session();
+    return 0;
+}
+
+void pelk_platform_session_accessibility(void) {
+    if (!dropped) {
         return;
     }
-    own_group_count_ = getgroups(64, own_groups_);
-    // Groups first, while this thread still has root's capabilities; the
-    // raw call changes this thread only, where the library call would
-    // change every thread of the process.
-    ok_ = own_group_count_ >= 0 && syscall(SYS_setgroups, user.groups.size(), user.groups.data()) == 0;
-    if (ok_) {
-        setfsgid(user.gid);
-        setfsuid(user.uid);
-        // setfsuid answers the previous value; asking again confirms.
-        ok_ = static_cast<uid_t>(setfsuid(static_cast<uid_t>(-1))) == user.uid &&
-              static_cast<gid_t>(setfsgid(static_cast<gid_t>(-1))) == user.gid;
+    const char *bus = getenv("DBUS_SESSION_BUS_ADDRESS");
+    std::string address;
+    if (bus != nullptr) {
+        g_autoptr(GError) error = nullptr;
+        g_autoptr(GDBusConnection) session = g_dbus_connection_new_for_address_sync(
+            bus,
+            static_cast<GDBusConnectionFlags>(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
+                                              G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
+            nullptr, nullptr, &error);
+        if (session != nullptr) {
+            g_autoptr(GVariant) reply = g_dbus_connection_call_sync(
+                session, "org.a11y.Bus", "/org/a11y/bus", "org.a11y.Bus", "GetAddress", nullptr, G_VARIANT_TYPE("(s)"),
+                G_DBUS_CALL_FLAGS_NONE, kAccessibilityTimeoutMs, nullptr, nullptr);
+            if (reply != nullptr) {
+                const char *answer = nullptr;
+                g_variant_get(reply, "(&s)", &answer);
+                address = answer != nullptr ? answer : "";
+            }
+            g_dbus_connection_close_sync(session, nullptr, nullptr);
+        }
     }
-    switched_ = true;
+    if (address.rfind("unix:", 0) == 0) {
+        setenv("AT_SPI_BUS_ADDRESS", address.c_str(), 1);
+    } else {
+        // Without it the bridge would look on the root window, where any
+        // client of the display may have put an address of its choosing.
+        setenv("NO_AT_BRIDGE", "1", 1);
+    }
 }
-
-pelk_platform_session_user_files::~pelk_platform_session_user_files() {
-    if (!switched_) {
-        return;
-    }
-    setfsuid(0);
-    setfsgid(0);
-    if (own_group_count_ >= 0) {
-        syscall(SYS_setgroups, own_group_count_, own_groups_);
-    }
-}
-
-bool pelk_platform_session_open_as_user(const char *uri) {
-    if (uri == nullptr || uri[0] == '\0') {
-        return false;
-    }
-    std::vector<std::string> env = user_environment();
-    std::vector<char *> envp;
-    for (std::string &entry : env) {
-        envp.push_back(entry.data());
-    }
-    envp.push_back(nullptr);
-    const char *argv[] = {kOpener, "open", uri, nullptr};
-    const char *folder = user.home.rfind('/', 0) == 0 ? user.home.c_str() : "/";
-    g_autoptr(GError) error = nullptr;
-    return g_spawn_async(folder, const_cast<char **>(argv), envp.data(),
-                         static_cast<GSpawnFlags>(G_SPAWN_STDOUT_TO_DEV_NULL | G_SPAWN_STDERR_TO_DEV_NULL),
-                         drop_to_user, nullptr, nullptr, &error);
-}
-
-void pelk_platform_session_internal_act_for(uid_t uid) { elevated = lookup_user(uid, &user); }
 
 void pelk_platform_session_internal_reset(void) {
-    elevated = false;
+    start = Start::kOwn;
+    dropped = false;
     user = User{};
 }

@@ -1,56 +1,50 @@
-// pelk_platform_session_*: the user an elevated instance works for.
+// pelk_platform_session_*: whom the window works for, and the drop to that user before the toolkit starts.
 #pragma once
 
 #include <sys/types.h>
 
 #include <string>
+#include <vector>
 
-// Who this instance works for. An instance that pkexec started for a user
-// runs as root but belongs to that user: it takes nothing from its
-// environment but the display, reads and writes the user's files with the
-// user's identity, and opens pages and files as the user. An instance
-// started directly (root itself, or VELTRA_NO_ELEVATION=1) is its own user.
+// Who started this instance, and whom its window works for:
+// - the user's own instance (not root): itself;
+// - pkexec's (root with PKEXEC_UID): the user who asked; of its environment
+//   only the display is trusted;
+// - sudo's (root with SUDO_UID): the user who ran sudo; a direct start, whose
+//   environment counts;
+// - root's own (root with neither, as in a root session or the tests): root.
+// An instance with a user to work for starts the root helper while it is
+// root, then drops to that user for good before any toolkit code runs: X11
+// lets every client of a display steer GTK (its modules, its theme, its
+// accessibility bus), so root never runs GTK on a user's display.
 
-// Settles the above from PKEXEC_UID, before anything reads the environment;
-// then empties the environment of an elevated instance down to what it may
-// trust. Non-zero when the instance must not go on: the reason is on
-// standard error (the logs do not exist yet).
-int pelk_platform_session_init(void);
-
-// Removes the copy of the user's display cookie once the display is open.
-void pelk_platform_session_display_opened(void);
+// Settles the above, before anything reads the environment; pkexec's
+// instance refuses any argument, and its environment is emptied down to
+// what it may trust. Non-zero when the instance must not go on: the reason
+// is on standard error (the logs do not exist yet).
+int pelk_platform_session_init(int argc);
 
 // True for an instance that pkexec started for a user.
 bool pelk_platform_session_is_elevated(void);
-// The user who asked; meaningful only when elevated.
+// True when the window will drop to a user (pkexec's or sudo's instance).
+bool pelk_platform_session_has_user(void);
+// The user the window works for; its own uid when it has no user to drop to.
 uid_t pelk_platform_session_user_uid(void);
-// The user's settings home (~/.config from the password database) when
-// elevated; "" otherwise, when the usual environment lookup applies.
-std::string pelk_platform_session_user_config_home(void);
 
-// For the scope of one object, this thread reads and writes files as the
-// user who asked (file-system uid, gid and groups are per thread on Linux),
-// so a link the user planted leads only where the user may go anyway.
-// Nothing when not elevated.
-class pelk_platform_session_user_files {
-  public:
-    pelk_platform_session_user_files();
-    ~pelk_platform_session_user_files();
-    pelk_platform_session_user_files(const pelk_platform_session_user_files &) = delete;
-    pelk_platform_session_user_files &operator=(const pelk_platform_session_user_files &) = delete;
-    // False when the identity could not be taken: the caller must not touch
-    // the user's files.
-    bool ok() const { return ok_; }
+// The whole environment of the root helper ("NAME=value"): PKEXEC_UID alone
+// for pkexec's instance; otherwise the development variables that point the
+// helper at other folders and programs, when set.
+std::vector<std::string> pelk_platform_session_helper_environment(void);
 
-  private:
-    bool switched_ = false;
-    bool ok_ = true;
-    gid_t own_groups_[64];
-    int own_group_count_ = 0;
-};
+// Drops for good to the user (supplementary groups, gid, uid), checks that
+// root cannot be regained and that no capability is left, and takes HOME,
+// USER, LOGNAME and XDG_RUNTIME_DIR (with its session bus) from the password
+// database. Nothing without a user. 0, or -1 with the reason on standard
+// error: the instance must then end.
+int pelk_platform_session_drop(void);
 
-// Opens a URI (or an absolute path) with the desktop's default handler as
-// the user who asked: through `gio open` in a child that has dropped to the
-// user, with the user's home, display and session bus. False when the child
-// could not be started.
-bool pelk_platform_session_open_as_user(const char *uri);
+// For an instance that dropped to its user: the accessibility bridge is
+// given the accessibility bus that the user's own session bus names, so that
+// it never takes the address a client of the display put on the root
+// window; with no session bus the bridge is not loaded. Nothing otherwise.
+void pelk_platform_session_accessibility(void);

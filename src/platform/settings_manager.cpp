@@ -4,7 +4,6 @@
 #include "platform/settings_manager_internal.h"
 
 #include "base/logger.h"
-#include "platform/session.h"
 
 #include <fcntl.h>
 #include <glib.h>
@@ -47,49 +46,7 @@ constexpr const char *kErrorQuery = "ERROR[RegQueryValueEx]\n";
 constexpr const char *kErrorRunSet = "ERROR[RegSetValue]\n";
 constexpr const char *kErrorRunDelete = "ERROR[RegDeleteValue]\n";
 
-// Lines logged while this thread acts as the user wait until it is root
-// again: the logs are root's and the user's identity cannot open them.
-thread_local std::string pending_log;
-
-void note(const char *line) { pending_log += line; }
-
-void flush_notes() {
-    if (!pending_log.empty()) {
-        const std::string lines = std::move(pending_log);
-        pending_log.clear();
-        pelk_write_dev_log(lines.c_str());
-    }
-}
-
-// Runs operation with the user's file identity (a plain call when this
-// instance is its own user), then writes what it logged.
-template <typename Operation>
-auto as_user(Operation &&operation) {
-    using Result = decltype(operation());
-    if constexpr (std::is_void_v<Result>) {
-        {
-            pelk_platform_session_user_files identity;
-            if (identity.ok()) {
-                operation();
-            } else {
-                note(kErrorOpen);
-            }
-        }
-        flush_notes();
-    } else {
-        Result result{};
-        {
-            pelk_platform_session_user_files identity;
-            if (identity.ok()) {
-                result = operation();
-            } else {
-                note(kErrorOpen);
-            }
-        }
-        flush_notes();
-        return result;
-    }
-}
+void note(const char *line) { pelk_write_dev_log(line); }
 
 class UniqueFd {
   public:
@@ -113,10 +70,10 @@ class UniqueFd {
     int fd_;
 };
 
-// Root started directly (not for a user) may still be pointed at a user's
-// folder through XDG_CONFIG_HOME; whatever it creates there must stay that
-// user's, and it follows no symbolic link inside it. An instance working for
-// a user never needs this: it acts with the user's own file identity.
+// Root's own window (a root session, tests) may still be pointed at a
+// user's folder through XDG_CONFIG_HOME; whatever it creates there must stay
+// that user's, and it follows no symbolic link inside it. A window working
+// for a user never needs this: it runs as that user.
 struct Owner {
     bool change = false;
     uid_t uid = 0;
@@ -146,10 +103,6 @@ bool absolute(const char *path) { return path != nullptr && path[0] == '/'; }
 
 // Read at each call: GLib caches g_get_user_config_dir() for the process.
 std::string config_home() {
-    const std::string users = pelk_platform_session_user_config_home();
-    if (!users.empty()) {
-        return users;
-    }
     const char *xdg = getenv("XDG_CONFIG_HOME");
     if (absolute(xdg)) {
         return xdg;
@@ -637,22 +590,14 @@ int auto_start_on_logon_get_impl(void) {
 
 }  // namespace
 
-char *pelk_platform_specific_settings_manager_create_registry(void) {
-    return as_user([&] { return create_registry_impl(); });
-}
+char *pelk_platform_specific_settings_manager_create_registry(void) { return create_registry_impl(); }
 
 void pelk_platform_specific_settings_manager_string_set(const char *text, const char *value_name) {
-    as_user([&] { string_set_impl(text, value_name); });
+    string_set_impl(text, value_name);
 }
 
-char *pelk_platform_specific_settings_manager_string_get(const char *value_name) {
-    return as_user([&] { return string_get_impl(value_name); });
-}
+char *pelk_platform_specific_settings_manager_string_get(const char *value_name) { return string_get_impl(value_name); }
 
-void pelk_platform_specific_settings_manager_auto_start_on_logon_set(int flag) {
-    as_user([&] { auto_start_on_logon_set_impl(flag); });
-}
+void pelk_platform_specific_settings_manager_auto_start_on_logon_set(int flag) { auto_start_on_logon_set_impl(flag); }
 
-int pelk_platform_specific_settings_manager_auto_start_on_logon_get(void) {
-    return as_user([&] { return auto_start_on_logon_get_impl(); });
-}
+int pelk_platform_specific_settings_manager_auto_start_on_logon_get(void) { return auto_start_on_logon_get_impl(); }

@@ -1,14 +1,9 @@
 // pelk_shell_execute*, pelk_shell_open_text_file, pelk_open_uri: opening pages and files.
 #include "platform/shell.h"
 
-#include "platform/session.h"
-
-#include <fcntl.h>
 #include <gio/gio.h>
-#include <unistd.h>
 
 #include <cstdio>
-#include <string>
 
 namespace {
 
@@ -24,43 +19,12 @@ char *uri_for(const char *file) {
     return g_file_get_uri(location);
 }
 
-// An instance working for a user must not run the handler the user's own
-// configuration names as root: the user's identity runs it.
+// The window runs as the user it works for, so the user's own handler
+// opens the file or page with the user's own rights.
 void open_with_default_handler(const char *file) {
     g_autofree char *uri = uri_for(file);
-    if (pelk_platform_session_is_elevated()) {
-        pelk_platform_session_open_as_user(uri);
-        return;
-    }
     g_autoptr(GError) error = nullptr;
     g_app_info_launch_default_for_uri(uri, nullptr, &error);
-}
-
-// The user's viewer cannot read root's log, and must not be handed root's
-// file: it gets a copy, made with the user's identity, of the text as it is
-// now. The log holds no secret. An empty path when the copy fails.
-std::string copy_for_user(const char *path) {
-    g_autofree char *content = nullptr;
-    gsize length = 0;
-    if (!g_file_get_contents(path, &content, &length, nullptr)) {
-        return "";
-    }
-    char name[] = "/tmp/veltra-openvpn-log-XXXXXX.txt";
-    pelk_platform_session_user_files as_user;
-    if (!as_user.ok()) {
-        return "";
-    }
-    const int fd = mkstemps(name, 4);
-    if (fd < 0) {
-        return "";
-    }
-    const bool written = write(fd, content, length) == static_cast<ssize_t>(length);
-    close(fd);
-    if (!written) {
-        unlink(name);
-        return "";
-    }
-    return name;
 }
 
 void run_program(const char *file, const char *parameters) {
@@ -95,18 +59,7 @@ void pelk_shell_execute_internal(const char *file, const char *parameters, int s
 
 void pelk_shell_execute(const char *file, const char *parameters) { pelk_shell_execute_internal(file, parameters, 0); }
 
-void pelk_shell_open_text_file(const char *path) {
-    if (path != nullptr && pelk_platform_session_is_elevated()) {
-        const std::string copy = copy_for_user(path);
-        if (copy.empty()) {
-            printf("Shell execute: cannot hand %s to the user's viewer \n", path);
-            return;
-        }
-        pelk_shell_execute_internal(copy.c_str(), nullptr, kShowMaximized);
-        return;
-    }
-    pelk_shell_execute_internal(path, nullptr, kShowMaximized);
-}
+void pelk_shell_open_text_file(const char *path) { pelk_shell_execute_internal(path, nullptr, kShowMaximized); }
 
 int pelk_open_uri(const char *uri) {
     pelk_shell_execute(uri, nullptr);

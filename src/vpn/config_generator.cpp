@@ -7,7 +7,6 @@
 #include "base/owned_fd.h"
 
 #include <fcntl.h>
-#include <gio/gunixoutputstream.h>
 #include <glib/gstdio.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -48,11 +47,13 @@ constexpr off_t kMaxRecordSize = 64 * 1024;
 
 constexpr const char *kRecordScratchName = "files.run.new";
 
-// Guards the folder override and serialises this process's changes of the
-// run record. Lock order: files_lock, then the flock on the folder (which
-// keeps a second instance's changes apart).
+// Guards the folder overrides and serialises this process's changes of the
+// run record. Lock order: files_lock, then the flock on the records' folder
+// (which keeps a second instance's changes apart).
 std::mutex files_lock;
-std::string &folder_override = *new std::string;  // outlives exit(), like its readers
+// Both outlive exit(), like their readers.
+std::string &folder_override = *new std::string;
+std::string &records_override = *new std::string;
 
 void log_failure(const std::string &what, const char *detail) {
     const std::string line = "config_generator: " + what + ": " + (detail != nullptr ? detail : "refused") + "\n";
@@ -61,8 +62,9 @@ void log_failure(const std::string &what, const char *detail) {
 
 // The user's temporary folder ($TMPDIR) must never be used by root: its
 // owner could swap the configuration between our writing and OpenVPN's
-// reading. /run is root's alone; a run without root has no other user to
-// fear, but still keeps its files out of everyone else's reach.
+// reading. /run is root's alone and never on disk, so a password in it dies
+// with a reboot; a run without root has no other user to fear, but still
+// keeps its files out of everyone else's reach.
 std::string default_folder() {
     if (geteuid() == 0) {
         return "/run/veltra";
@@ -72,7 +74,19 @@ std::string default_folder() {
 
 std::string folder_locked() { return folder_override.empty() ? default_folder() : folder_override; }
 
-// Opens the files' folder, making it when missing. Refused (-1, errno set)
+// The records must outlive a reboot: after a crash, the name servers they
+// name stay in the resolver file until the next start takes them back.
+std::string records_folder_locked() {
+    if (!records_override.empty()) {
+        return records_override;
+    }
+    if (!folder_override.empty() || geteuid() != 0) {
+        return folder_locked();
+    }
+    return "/var/lib/veltra";
+}
+
+// Opens one of the private folders, making it when missing. Refused (-1, errno set)
 // unless it is a real folder owned by us; one of ours that others could
 // enter is narrowed first.
 int open_private_folder(const std::string &folder, bool create) {
@@ -217,63 +231,43 @@ bool change_record(int dir, const std::string &path, bool add) {
 char *write_new_file(const std::vector<const char *> &texts) {
     std::lock_guard<std::mutex> guard(files_lock);
     const std::string folder = folder_locked();
+    const std::string records = records_folder_locked();
     const pelk_owned_fd dir(open_private_folder(folder, true));
-    if (dir.get() < 0) {
-        log_failure("cannot use folder " + folder, strerror(errno));
+    const pelk_owned_fd record_dir(records == folder ? dup(dir.get()) : open_private_folder(records, true));
+    if (dir.get() < 0 || record_dir.get() < 0) {
+        log_failure("cannot use folder " + (dir.get() < 0 ? folder : records), strerror(errno));
         return nullptr;
     }
     std::string name;
-    const int fd = create_exclusive(dir.get(), &name);
-    if (fd < 0) {
+    const pelk_owned_fd fd(create_exclusive(dir.get(), &name));
+    if (fd.get() < 0) {
         log_failure("cannot create file in " + folder, strerror(errno));
         return nullptr;
     }
     const std::string path = folder + "/" + name;
     // Recorded before a byte is written, so no file of ours with a password
     // can exist unrecorded for longer than this step.
-    if (!change_record(dir.get(), path, true)) {
+    if (!change_record(record_dir.get(), path, true)) {
         const int error = errno;
-        close(fd);
         unlinkat(dir.get(), name.c_str(), 0);
         log_failure("cannot record file", strerror(error));
         return nullptr;
     }
-    bool complete = fchmod(fd, 0600) == 0;
-    g_autoptr(GOutputStream) output = g_unix_output_stream_new(fd, TRUE);
+    bool complete = fchmod(fd.get(), 0600) == 0;
     for (const char *text : texts) {
-        if (!complete || write_data(output, text) != static_cast<gssize>(strlen(text))) {
+        if (!complete || write_data(fd.get(), text) != static_cast<ssize_t>(strlen(text))) {
             complete = false;
             break;
         }
     }
-    g_autoptr(GError) error = nullptr;
-    if (!g_output_stream_close(output, nullptr, &error)) {
-        complete = false;
-    }
+    const int error = errno;
     if (!complete) {
         unlinkat(dir.get(), name.c_str(), 0);
-        change_record(dir.get(), path, false);
-        log_failure("cannot write file", error != nullptr ? error->message : "short write");
+        change_record(record_dir.get(), path, false);
+        log_failure("cannot write file", strerror(error));
         return nullptr;
     }
     return g_strdup(path.c_str());
-}
-
-// OpenVPN takes the address as one word of a directive line; only what a
-// host name or an IPv4/IPv6 address is made of can never end that line or
-// add a word of its own.
-bool is_server_address(const char *address) {
-    if (address[0] == '\0') {
-        return false;
-    }
-    for (const char *c = address; *c != '\0'; ++c) {
-        const bool allowed = (*c >= 'A' && *c <= 'Z') || (*c >= 'a' && *c <= 'z') || (*c >= '0' && *c <= '9') ||
-                             *c == '.' || *c == ':' || *c == '-';
-        if (!allowed) {
-            return false;
-        }
-    }
-    return true;
 }
 
 }  // namespace
@@ -288,22 +282,46 @@ std::string config_generator_files_folder(void) {
     return folder_locked();
 }
 
-int config_generator_files_folder_open(void) {
+void config_generator_records_folder_override(const char *folder) {
     std::lock_guard<std::mutex> guard(files_lock);
-    return open_private_folder(folder_locked(), true);
+    records_override = folder != nullptr ? folder : "";
 }
 
-gssize write_data(GOutputStream *stream, const char *text) {
-    gsize written = 0;
-    if (!g_output_stream_write_all(stream, text, strlen(text), &written, nullptr, nullptr)) {
-        return -1;
+std::string config_generator_records_folder(void) {
+    std::lock_guard<std::mutex> guard(files_lock);
+    return records_folder_locked();
+}
+
+int config_generator_records_folder_open(void) {
+    std::lock_guard<std::mutex> guard(files_lock);
+    return open_private_folder(records_folder_locked(), true);
+}
+
+ssize_t write_data(int fd, const char *text) {
+    const std::string bytes = text != nullptr ? text : "";
+    return pelk_owned_fd_write_all(fd, bytes) ? static_cast<ssize_t>(bytes.size()) : -1;
+}
+
+// OpenVPN takes the address as one word of a directive line; only what a
+// host name or an IPv4/IPv6 address is made of can never end that line or
+// add a word of its own.
+bool config_generator_is_server_address(const char *address) {
+    if (address == nullptr || address[0] == '\0') {
+        return false;
     }
-    return static_cast<gssize>(written);
+    for (const char *c = address; *c != '\0'; ++c) {
+        const bool allowed = (*c >= 'A' && *c <= 'Z') || (*c >= 'a' && *c <= 'z') || (*c >= '0' && *c <= '9') ||
+                             *c == '.' || *c == ':' || *c == '-';
+        if (!allowed) {
+            return false;
+        }
+    }
+    return true;
 }
 
 char *config_generator_create_openvpn_config_file(const char *server_address, const int32_t *ports, int port_count) {
     const char *address = server_address != nullptr ? server_address : "";
-    if (!is_server_address(address)) {
+    if (!config_generator_is_server_address(address)) {
         log_failure("server address holds characters OpenVPN would misread", nullptr);
         return nullptr;
     }
@@ -347,7 +365,8 @@ void config_generator_delete_file(const char *path) {
     if (generated_name_in(folder, path).empty()) {
         return;
     }
-    const pelk_owned_fd dir(open_private_folder(folder, false));
+    const std::string records = records_folder_locked();
+    const pelk_owned_fd dir(open_private_folder(records, false));
     if (dir.get() < 0 || !change_record(dir.get(), path, false)) {
         log_failure("cannot update run record", strerror(errno));
     }
@@ -356,22 +375,28 @@ void config_generator_delete_file(const char *path) {
 void config_generator_delete_recorded_files(void) {
     std::lock_guard<std::mutex> guard(files_lock);
     const std::string folder = folder_locked();
-    const pelk_owned_fd dir(open_private_folder(folder, false));
-    if (dir.get() < 0) {
+    const std::string records = records_folder_locked();
+    const pelk_owned_fd record_dir(open_private_folder(records, false));
+    if (record_dir.get() < 0) {
         if (errno != ENOENT) {
-            log_failure("cannot use folder " + folder, strerror(errno));
+            log_failure("cannot use folder " + records, strerror(errno));
         }
         return;
     }
-    if (flock(dir.get(), LOCK_EX) != 0) {
-        log_failure("cannot lock folder " + folder, strerror(errno));
+    if (flock(record_dir.get(), LOCK_EX) != 0) {
+        log_failure("cannot lock folder " + records, strerror(errno));
         return;
     }
     std::vector<std::string> entries;
-    if (!read_record(dir.get(), &entries)) {
+    if (!read_record(record_dir.get(), &entries)) {
         log_failure("run record unreadable, left alone", strerror(errno));
-        flock(dir.get(), LOCK_UN);
+        flock(record_dir.get(), LOCK_UN);
         return;
+    }
+    // After a reboot the files' folder is gone with everything in it.
+    const pelk_owned_fd dir(open_private_folder(folder, false));
+    if (dir.get() < 0 && errno != ENOENT) {
+        log_failure("cannot use folder " + folder, strerror(errno));
     }
     int deleted = 0;
     for (const std::string &entry : entries) {
@@ -379,7 +404,7 @@ void config_generator_delete_recorded_files(void) {
         struct stat info {};
         if (name.empty()) {
             log_failure("run record names a file outside " + folder + ", left alone: " + entry, nullptr);
-        } else if (fstatat(dir.get(), name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
+        } else if (dir.get() < 0 || fstatat(dir.get(), name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
             // Gone already: nothing of it is left to remove.
         } else if (!S_ISREG(info.st_mode) || info.st_uid != geteuid()) {
             log_failure("run record names something other than a file of ours, left alone: " + entry, nullptr);
@@ -389,10 +414,10 @@ void config_generator_delete_recorded_files(void) {
             ++deleted;
         }
     }
-    if (unlinkat(dir.get(), config_generator_run_record_name, 0) != 0 && errno != ENOENT) {
+    if (unlinkat(record_dir.get(), config_generator_run_record_name, 0) != 0 && errno != ENOENT) {
         log_failure("cannot delete run record", strerror(errno));
     }
-    flock(dir.get(), LOCK_UN);
+    flock(record_dir.get(), LOCK_UN);
     if (deleted > 0) {
         const std::string line =
             "config_generator: deleted " + std::to_string(deleted) + " file(s) of an earlier run\n";

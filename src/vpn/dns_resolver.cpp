@@ -194,7 +194,7 @@ bool parse_record(const std::string &text, Applied *what) {
 
 // Replaces the record whole (write, then rename); nullptr removes it.
 bool write_record(const Applied *what, std::string *error) {
-    const pelk_owned_fd dir(config_generator_files_folder_open());
+    const pelk_owned_fd dir(config_generator_records_folder_open());
     if (dir.get() < 0) {
         *error = std::string("cannot use the run folder: ") + strerror(errno);
         return false;
@@ -223,7 +223,7 @@ bool write_record(const Applied *what, std::string *error) {
 // The record's text; nullopt when there is none. A record that is not a
 // plain file of ours is read as none and reported.
 std::optional<std::string> read_record(std::string *error) {
-    const pelk_owned_fd dir(config_generator_files_folder_open());
+    const pelk_owned_fd dir(config_generator_records_folder_open());
     if (dir.get() < 0) {
         *error = std::string("cannot use the run folder: ") + strerror(errno);
         return std::nullopt;

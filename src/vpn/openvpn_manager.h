@@ -3,9 +3,10 @@
 
 #include <cstdint>
 
-// Writes the credentials and configuration files for one connection and
-// starts OpenVPN on them. A file that cannot be written makes the start
-// fail: no child, and the state watcher reports it as not alive. Returns 0.
+// Has the root helper write the credentials and configuration files for one
+// connection and start OpenVPN on them. A file that cannot be written, or a
+// field the helper refuses, makes the start fail: no child, and the state
+// watcher reports it as not alive. Returns 0.
 int openvpn_manager_start(const char *user_name, const char *password, const char *server_address, const int32_t *ports,
                           int port_count);
 

@@ -3,7 +3,7 @@
 
 #include "base/logger.h"
 #include "base/ui_callbacks.h"
-#include "vpn/dns_resolver.h"
+#include "vpn/helper_client.h"
 #include "vpn/vpn_worker_threads.h"
 
 #include <cstring>
@@ -21,10 +21,9 @@ void pelk_vpn_controller_on_vpn_stoped(void) {
 }
 
 void pelk_vpn_controller_on_process_std_out_update(const char *piece) {
-    // The push reply and the device's name come before the marker, in this
-    // piece or an earlier one.
+    // The helper has read the push reply and the device's name, which come
+    // before the marker, from this piece or an earlier one.
     const unsigned int connection = vpn_std_out_thread_connection();
-    pelk_vpn_dns_resolver_read_output(connection, piece);
     // The longer marker contains the shorter one, so it is tested first.
     // Each piece stands alone: a marker split across two is not seen.
     if (strstr(piece, "Initialization Sequence Completed With Errors") != nullptr) {
@@ -34,7 +33,7 @@ void pelk_vpn_controller_on_process_std_out_update(const char *piece) {
         // The tunnel counts as up only with its name servers set: without
         // them every lookup would leave outside it while the window says
         // the connection is secure.
-        if (pelk_vpn_dns_resolver_apply(connection) != 0) {
+        if (pelk_helper_client_dns_apply(connection) != 0) {
             pelk_ui_report_vpn_error();
         } else {
             pelk_ui_report_vpn_started();

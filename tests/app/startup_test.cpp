@@ -109,31 +109,51 @@ TEST_F(StartupTest, SecondStartReportsExistingFoldersAndCarriesOn) {
     }
 }
 
-// The hand-over is taken by any non-root user. Under root (CI) the client is
-// run as nobody; a stand-in for pkexec records how it was called.
+// The hand-over is taken by any non-root user: the client is run as nobody.
+// pkexec is called by its absolute path, so the stand-in that records how it
+// was called is bind-mounted over /usr/bin/pkexec in a mount namespace of the
+// client's own; a decoy named pkexec early in PATH must never run.
 class HandOverTest : public StartupTest {
   protected:
     void SetUp() override {
-        fs::create_directory(app_.file("bin"));
-        chmod(app_.file("bin").c_str(), 0777);
-    }
-
-    void fake_pkexec(int exit_code) {
-        const std::string script = "#!/bin/sh\nprintf '%s\\n' \"$@\" > " + app_.file("pkexec.args") + "\nexit " +
-                                   std::to_string(exit_code) + "\n";
-        ASSERT_TRUE(g_file_set_contents(app_.file("bin/pkexec").c_str(), script.c_str(), -1, nullptr));
-        chmod(app_.file("bin/pkexec").c_str(), 0755);
-    }
-
-    ClientRun run_client(const std::vector<std::string> &extra_env) {
-        std::vector<std::string> argv;
-        if (geteuid() == 0) {
-            argv = {"setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups", "--"};
+        if (geteuid() != 0 || !fs::exists("/usr/bin/pkexec")) {
+            GTEST_SKIP() << "needs root (a mount namespace) and /usr/bin/pkexec";
         }
-        argv.push_back(app_.client());
-        argv.push_back("--an-argument-not-passed-on");
-        std::vector<std::string> env{"PATH=" + app_.file("bin") + ":/usr/bin:/bin", "HOME=" + app_.path(),
-                                     "DISPLAY=:42"};
+        for (const char *folder : {"bin", "stand-in"}) {
+            fs::create_directory(app_.file(folder));
+            chmod(app_.file(folder).c_str(), 0777);
+        }
+        script("bin/pkexec", "decoy.args", 0);
+    }
+
+    void script(const std::string &path, const std::string &record, int exit_code) {
+        const std::string text =
+            "#!/bin/sh\nprintf '%s\\n' \"$@\" > " + app_.file(record) + "\nexit " + std::to_string(exit_code) + "\n";
+        ASSERT_TRUE(g_file_set_contents(app_.file(path).c_str(), text.c_str(), -1, nullptr));
+        chmod(app_.file(path).c_str(), 0755);
+    }
+
+    // pkexec_stand_in: what appears at /usr/bin/pkexec ("/dev/null": no
+    // program that can run).
+    ClientRun run_client(const std::string &pkexec_stand_in, const std::vector<std::string> &extra_env) {
+        std::vector<std::string> argv{"unshare",
+                                      "--mount",
+                                      "--propagation",
+                                      "private",
+                                      "--",
+                                      "/bin/sh",
+                                      "-c",
+                                      "mount --bind \"$0\" /usr/bin/pkexec && exec \"$@\"",
+                                      pkexec_stand_in,
+                                      "setpriv",
+                                      "--reuid=nobody",
+                                      "--regid=nogroup",
+                                      "--clear-groups",
+                                      "--",
+                                      app_.client(),
+                                      "--an-argument-not-passed-on"};
+        std::vector<std::string> env{"PATH=" + app_.file("bin") + ":/usr/sbin:/usr/bin:/sbin:/bin",
+                                     "HOME=" + app_.path(), "DISPLAY=:42"};
         env.insert(env.end(), extra_env.begin(), extra_env.end());
         ClientRun run;
         g_autofree char *out = nullptr;
@@ -157,15 +177,13 @@ TEST_F(HandOverTest, NonRootInstanceHandsOverAndCreatesNothing) {
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
         fs::remove(app_.file("pkexec.args"));
-        fs::remove(app_.file("bin/pkexec"));
-        if (c.pkexec_present) {
-            fake_pkexec(c.pkexec_exit);
-        }
-        const ClientRun run = run_client({});
+        script("stand-in/pkexec", "pkexec.args", c.pkexec_exit);
+        const ClientRun run = run_client(c.pkexec_present ? app_.file("stand-in/pkexec") : "/dev/null", {});
         EXPECT_EQ(run.exit_status, 0);
         ASSERT_GE(run.out.size(), 5u);
         EXPECT_EQ(run.out.substr(run.out.size() - 5), "resss");
         EXPECT_FALSE(fs::exists(app_.file("Logs")));
+        EXPECT_FALSE(fs::exists(app_.file("decoy.args"))) << "pkexec was looked up in PATH";
 
         if (!c.pkexec_present) {
             continue;
@@ -179,10 +197,10 @@ TEST_F(HandOverTest, NonRootInstanceHandsOverAndCreatesNothing) {
 }
 
 TEST_F(HandOverTest, NoElevationVariableKeepsTheInstance) {
-    fake_pkexec(0);
+    script("stand-in/pkexec", "pkexec.args", 0);
     // Without a display GTK gives up at once; what matters is that the
     // instance tried to start itself instead of handing over.
-    const ClientRun run = run_client({"VELTRA_NO_ELEVATION=1", "DISPLAY="});
+    const ClientRun run = run_client(app_.file("stand-in/pkexec"), {"VELTRA_NO_ELEVATION=1", "DISPLAY="});
     EXPECT_FALSE(fs::exists(app_.file("pkexec.args")));
     EXPECT_EQ(run.out.find("resss"), std::string::npos) << run.out;
 }
@@ -197,19 +215,8 @@ class ElevatedInstanceTest : public StartupTest {
         if (!user_.ok()) {
             GTEST_SKIP() << "needs root to make a user";
         }
-        // pkexec's caller waits for the elevated instance: the user runs.
-        const std::string uid = std::to_string(user_.uid());
-        const char *argv[] = {"setpriv",        "--reuid", uid.c_str(), "--regid", uid.c_str(),
-                              "--clear-groups", "sleep",   "60",        nullptr};
-        ASSERT_TRUE(g_spawn_async(nullptr, const_cast<char **>(argv), nullptr,
-                                  static_cast<GSpawnFlags>(G_SPAWN_SEARCH_PATH | G_SPAWN_DO_NOT_REAP_CHILD), nullptr,
-                                  nullptr, &waiting_user_, nullptr));
-    }
-    void TearDown() override {
-        if (waiting_user_ > 0) {
-            kill(waiting_user_, SIGKILL);
-            waitpid(waiting_user_, nullptr, 0);
-        }
+        // pkexec's and sudo's callers wait for the instance: the user runs.
+        ASSERT_TRUE(user_.keep_running());
     }
 
     GPid start(const std::string &pkexec_uid, const std::string &display, int *err_fd) {
@@ -231,7 +238,6 @@ class ElevatedInstanceTest : public StartupTest {
     }
 
     veltra_test::TestUser user_;
-    GPid waiting_user_ = 0;
 };
 
 TEST_F(ElevatedInstanceTest, OnlyARunningUserIsServed) {
@@ -281,6 +287,9 @@ TEST_F(ElevatedInstanceTest, TakesTheDisplayAndTheUsersSettingsAndNothingElse) {
         return log.find("authentication") != std::string::npos || log.find("bob@example.com") != std::string::npos;
     });
     g_autofree char *cwd = g_file_read_link(("/proc/" + std::to_string(pid) + "/cwd").c_str(), nullptr);
+    // The window is the user's, with no way back to root.
+    const std::string proc_status = veltra_test::read_file("/proc/" + std::to_string(pid) + "/status");
+    const std::string uid = std::to_string(user_.uid());
     kill(pid, SIGTERM);
     int status = 0;
     waitpid(pid, &status, 0);
@@ -291,6 +300,9 @@ TEST_F(ElevatedInstanceTest, TakesTheDisplayAndTheUsersSettingsAndNothingElse) {
     EXPECT_EQ(log.find("attacker"), std::string::npos) << log;
     EXPECT_EQ(log.find("127.0.0.1:9"), std::string::npos) << log;
     EXPECT_STREQ(cwd, fs::canonical(app_.path()).c_str()) << "flags/ resolves in the app folder";
+    EXPECT_NE(proc_status.find("\nUid:\t" + uid + "\t" + uid + "\t" + uid + "\t" + uid + "\n"), std::string::npos)
+        << proc_status;
+    EXPECT_NE(proc_status.find("\nCapEff:\t0000000000000000\n"), std::string::npos) << proc_status;
     // The session's temporary folder received nothing from root.
     for (const auto &entry : fs::directory_iterator(user_.home())) {
         EXPECT_EQ(entry.path().filename().string().rfind("pelk", 0), std::string::npos) << entry.path();

@@ -2,6 +2,7 @@
 // client binary, started as a user starts it with auto-connect on, inside
 // the sandbox's `home` namespace with the sandbox's variables exported.
 #include "support/reference_service.h"
+#include "support/test_user.h"
 #include "support/test_util.h"
 #include "support/xvfb.h"
 
@@ -25,8 +26,10 @@ namespace {
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
-// Where a client running as root makes OpenVPN's files.
+// Where the root helper makes OpenVPN's files, and where it keeps their
+// record (which must outlive a reboot).
 constexpr const char *kFilesFolder = "/run/veltra";
+constexpr const char *kRecordsFolder = "/var/lib/veltra";
 
 std::string env(const char *name) {
     const char *value = getenv(name);
@@ -59,24 +62,10 @@ std::string argument_after(const std::vector<std::string> &args, const std::stri
     return "";
 }
 
-// The OpenVPN child of the client: its parent is parent and its argument 0
-// names the app's program.
-pid_t openvpn_child_of(pid_t parent) {
-    for (const auto &entry : fs::directory_iterator("/proc")) {
-        const std::string name = entry.path().filename().string();
-        if (name.find_first_not_of("0123456789") != std::string::npos) {
-            continue;
-        }
-        const std::string status = veltra_test::read_file(entry.path() / "status");
-        if (status.find("\nPPid:\t" + std::to_string(parent) + "\n") == std::string::npos) {
-            continue;
-        }
-        const std::vector<std::string> args = arguments_of(std::stoi(name));
-        if (!args.empty() && fs::path(args[0]).filename() == "pelk.openvpn.exe") {
-            return std::stoi(name);
-        }
-    }
-    return -1;
+// The OpenVPN child of the client's helper; -1 for none.
+pid_t openvpn_child_of(pid_t client) {
+    const std::vector<int> found = veltra_test::openvpn_under(client);
+    return found.size() == 1 ? found.front() : -1;
 }
 
 int pelk_entries(const std::string &folder) { return veltra_test::count_entries(folder, "pelk"); }
@@ -89,6 +78,7 @@ class CrashE2e : public ::testing::Test {
             GTEST_SKIP() << "not inside the sandbox";
         }
         ASSERT_TRUE(display_.ok());
+        ASSERT_TRUE(user_.ok() && user_.keep_running()) << "needs a user to run the window as";
         write_settings(true);
     }
 
@@ -107,30 +97,24 @@ class CrashE2e : public ::testing::Test {
         }
     }
 
-    // Stored sign-in with the sandbox's VPN server as favourite, as the
-    // settings store writes them.
+    // Stored sign-in with the sandbox's VPN server as favourite, in the
+    // user's settings.
     void write_settings(bool auto_connect) {
-        const std::string folder = config_.file("Veltra");
-        fs::create_directories(folder);
-        ASSERT_EQ(chmod(folder.c_str(), 0700), 0);
-        g_autoptr(GKeyFile) settings = g_key_file_new();
-        g_key_file_set_string(settings, "Veltra", "username", env("VELTRA_SANDBOX_EMAIL").c_str());
-        g_key_file_set_string(settings, "Veltra", "password", env("VELTRA_SANDBOX_PASSWORD").c_str());
-        g_key_file_set_string(settings, "Veltra", "favorite_server", env("VELTRA_SANDBOX_VPN_ADDRESS").c_str());
-        g_key_file_set_string(settings, "Veltra", "auto_connect", auto_connect ? "1" : "0");
-        const std::string file = folder + "/settings.ini";
-        ASSERT_TRUE(g_key_file_save_to_file(settings, file.c_str(), nullptr));
-        ASSERT_EQ(chmod(file.c_str(), 0600), 0);
+        ASSERT_TRUE(user_.write(".config/Veltra/settings.ini",
+                                "[Veltra]\nusername=" + env("VELTRA_SANDBOX_EMAIL") +
+                                    "\npassword=" + env("VELTRA_SANDBOX_PASSWORD") +
+                                    "\nfavorite_server=" + env("VELTRA_SANDBOX_VPN_ADDRESS") +
+                                    "\nauto_connect=" + (auto_connect ? "1" : "0") + "\n",
+                                0600));
     }
 
     pid_t start_client() {
         const std::string client = app_ + "/veltra";
         const std::vector<std::string> variables = {
-            "VELTRA_NO_ELEVATION=1",
+            // Root starts it for the user, as sudo does.
+            "SUDO_UID=" + std::to_string(user_.uid()),
             "PATH=/usr/sbin:/usr/bin:/sbin:/bin",
             "DISPLAY=" + display_.display(),
-            "HOME=" + config_.path(),
-            "XDG_CONFIG_HOME=" + config_.path(),
             "TMPDIR=" + user_tmp_.path(),
             "VELTRA_SERVICE_BASE_URL=" + env("VELTRA_SERVICE_BASE_URL"),
             "VELTRA_CA_FILE=" + env("VELTRA_CA_FILE"),
@@ -161,7 +145,8 @@ class CrashE2e : public ::testing::Test {
     // This run's part of the developer log (two runs may share a file).
     std::string run_log(pid_t pid) const {
         const std::string start = "started, pid " + std::to_string(pid) + "\n";
-        for (const auto &entry : fs::directory_iterator(app_ + "/Logs/dev")) {
+        std::error_code ignored;
+        for (const auto &entry : fs::directory_iterator(user_.log_folder("dev"), ignored)) {
             const std::string text = veltra_test::read_file(entry.path());
             const size_t at = text.find(start);
             if (at != std::string::npos) {
@@ -177,8 +162,8 @@ class CrashE2e : public ::testing::Test {
     }
 
     std::string app_;
+    veltra_test::TestUser user_;
     veltra_test::Xvfb display_;
-    veltra_test::TempDir config_;
     veltra_test::TempDir user_tmp_;
     std::vector<pid_t> clients_;
     int stray_pidfd_ = -1;
@@ -220,14 +205,21 @@ TEST_F(CrashE2e, NextStartEndsTheStrayOpenVpnAndDeletesItsFiles) {
     EXPECT_TRUE(S_ISDIR(folder.st_mode));
     EXPECT_EQ(folder.st_mode & 0777, 0700u);
     EXPECT_EQ(folder.st_uid, 0u);
-    const std::string record = veltra_test::read_file(std::string(kFilesFolder) + "/files.run");
+    const std::string record = veltra_test::read_file(std::string(kRecordsFolder) + "/files.run");
     EXPECT_NE(record.find(config + "\n"), std::string::npos) << record;
     EXPECT_NE(record.find(credentials + "\n"), std::string::npos) << record;
     EXPECT_EQ(veltra_test::read_file(credentials),
               env("VELTRA_SANDBOX_EMAIL") + "\n" + env("VELTRA_SANDBOX_PASSWORD") + "\n");
 
-    // The crash: OpenVPN outlives its client, tunnel, files and all.
+    // The crash: the window is killed; its helper ends with it, OpenVPN
+    // outlives both, tunnel, files and all.
+    const std::vector<int> helpers = veltra_test::children_named(first, "veltra-helper");
+    ASSERT_EQ(helpers.size(), 1u);
     end_client(first, SIGKILL);
+    EXPECT_TRUE(veltra_test::wait_for([&] {
+        waitpid(helpers.front(), nullptr, WNOHANG);
+        return !fs::exists("/proc/" + std::to_string(helpers.front()));
+    })) << "the helper outlived its window";
     ASSERT_FALSE(stray_ended()) << "OpenVPN ended with its client";
     EXPECT_TRUE(fs::exists(credentials));
     EXPECT_NE(routes(), baseline);
@@ -248,7 +240,7 @@ TEST_F(CrashE2e, NextStartEndsTheStrayOpenVpnAndDeletesItsFiles) {
     // No file of the earlier connection anywhere: not in the files' folder,
     // not in /tmp, not in the user's temporary folder.
     EXPECT_EQ(pelk_entries(kFilesFolder), 0);
-    EXPECT_FALSE(fs::exists(std::string(kFilesFolder) + "/files.run"));
+    EXPECT_FALSE(fs::exists(std::string(kRecordsFolder) + "/files.run"));
     EXPECT_EQ(pelk_entries("/tmp"), tmp_files);
     EXPECT_EQ(pelk_entries(user_tmp_.path()), 0);
     const std::string log = run_log(second);

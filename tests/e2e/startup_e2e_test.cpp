@@ -5,6 +5,7 @@
 // log and the account service's view of the caller's address. Runs inside
 // the `home` namespace, with the sandbox's variables exported.
 #include "support/reference_service.h"
+#include "support/test_user.h"
 #include "support/test_util.h"
 #include "support/xvfb.h"
 
@@ -39,48 +40,6 @@ std::string routes() {
     std::string out;
     veltra_test::run_program({"ip", "-4", "route", "show", "table", "all"}, &out);
     return out;
-}
-
-// The processes whose parent is pid.
-std::vector<pid_t> children_of(pid_t pid) {
-    std::vector<pid_t> found;
-    for (const auto &entry : fs::directory_iterator("/proc")) {
-        const std::string name = entry.path().filename();
-        if (name.find_first_not_of("0123456789") != std::string::npos) {
-            continue;
-        }
-        const std::string stat = veltra_test::read_file(entry.path() / "stat");
-        // The command name may hold blanks and parentheses; fields resume
-        // after the last ')': state, then the parent's id.
-        const size_t close = stat.rfind(')');
-        if (close == std::string::npos) {
-            continue;
-        }
-        int parent = 0;
-        char state = 0;
-        if (sscanf(stat.c_str() + close + 1, " %c %d", &state, &parent) == 2 && parent == pid) {
-            found.push_back(static_cast<pid_t>(std::stoi(name)));
-        }
-    }
-    return found;
-}
-
-// The client's OpenVPN child runs a link named after the program, so only
-// its argument 0 carries the name.
-bool is_openvpn_child(pid_t pid) {
-    const std::string cmdline = veltra_test::read_file("/proc/" + std::to_string(pid) + "/cmdline");
-    const std::string first = cmdline.substr(0, cmdline.find('\0'));
-    return first.size() >= 16 && first.compare(first.size() - 16, 16, "pelk.openvpn.exe") == 0;
-}
-
-std::vector<pid_t> openvpn_children_of(pid_t pid) {
-    std::vector<pid_t> found;
-    for (pid_t child : children_of(pid)) {
-        if (is_openvpn_child(child)) {
-            found.push_back(child);
-        }
-    }
-    return found;
 }
 
 // The numbers of every "vpn state: N" line of a log, in order.
@@ -118,31 +77,23 @@ class StartupE2e : public ::testing::Test {
         ASSERT_EQ(prctl(PR_SET_CHILD_SUBREAPER, 1), 0);
         service_log_ = env("VELTRA_SANDBOX_DIR") + "/logs/account-service.log";
         nat_ = env("VELTRA_SANDBOX_NAT_ADDRESS");
-        seed_settings();
+        ASSERT_TRUE(user_.ok() && user_.keep_running()) << "needs a user to run the window as";
+        // What a user who ticked "remember me" and auto-connect has stored.
+        ASSERT_TRUE(user_.write(".config/Veltra/settings.ini",
+                                "[Veltra]\nusername=" + env("VELTRA_SANDBOX_EMAIL") +
+                                    "\npassword=" + env("VELTRA_SANDBOX_PASSWORD") +
+                                    "\nfavorite_server=" + env("VELTRA_SANDBOX_VPN_ADDRESS") + "\nauto_connect=1\n",
+                                0600));
     }
 
-    // What a user who ticked "remember me" and auto-connect has stored.
-    void seed_settings() {
-        const std::string folder = config_.file("Veltra");
-        ASSERT_EQ(g_mkdir_with_parents(folder.c_str(), 0700), 0);
-        g_autoptr(GKeyFile) keys = g_key_file_new();
-        g_key_file_set_string(keys, "Veltra", "username", env("VELTRA_SANDBOX_EMAIL").c_str());
-        g_key_file_set_string(keys, "Veltra", "password", env("VELTRA_SANDBOX_PASSWORD").c_str());
-        g_key_file_set_string(keys, "Veltra", "favorite_server", env("VELTRA_SANDBOX_VPN_ADDRESS").c_str());
-        g_key_file_set_string(keys, "Veltra", "auto_connect", "1");
-        ASSERT_TRUE(g_key_file_save_to_file(keys, (folder + "/settings.ini").c_str(), nullptr));
-        chmod((folder + "/settings.ini").c_str(), 0600);
-    }
-
-    // Starts the client the way a user's session does, from its folder.
+    // Starts the client from its folder, as root starts it for the user
+    // through sudo: the window drops to the user, its helper stays root.
     pid_t start_client(const std::string &display, const std::string &output) {
         const std::string client = app_ + "/veltra";
         const std::vector<std::string> variables = {
-            "VELTRA_NO_ELEVATION=1",
+            "SUDO_UID=" + std::to_string(user_.uid()),
             "PATH=/usr/sbin:/usr/bin:/sbin:/bin",
             "DISPLAY=" + display,
-            "XDG_CONFIG_HOME=" + config_.path(),
-            "HOME=" + config_.path(),
             "VELTRA_SERVICE_BASE_URL=" + env("VELTRA_SERVICE_BASE_URL"),
             "VELTRA_CA_FILE=" + env("VELTRA_CA_FILE"),
         };
@@ -178,7 +129,8 @@ class StartupE2e : public ::testing::Test {
         if (log_pid_ == pid) {
             return part_of(veltra_test::read_file(log_path_));
         }
-        for (const auto &entry : fs::directory_iterator(app_ + "/Logs/dev")) {
+        std::error_code ignored;
+        for (const auto &entry : fs::directory_iterator(user_.log_folder("dev"), ignored)) {
             std::string part = part_of(veltra_test::read_file(entry.path()));
             if (!part.empty()) {
                 log_pid_ = pid;
@@ -196,7 +148,7 @@ class StartupE2e : public ::testing::Test {
                                  ": " + nat_ + " \"GET /RESTF-1.0.2/rest/api/remote_address\" 200");
     }
 
-    veltra_test::TempDir config_;
+    veltra_test::TestUser user_;
     veltra_test::TempDir scratch_;
     std::string app_;
     std::string service_log_;
@@ -244,16 +196,22 @@ TEST_F(StartupE2e, TwentyAutoConnectStartUpsReachConnectedWithoutAnError) {
             },
             std::chrono::seconds(90));
 
-        // The OpenVPN child, seen while its parent still runs.
-        const size_t openvpn_children = exited ? 0 : openvpn_children_of(client).size();
+        // The OpenVPN child of the client's helper, seen while both run.
+        const size_t openvpn_children = exited ? 0 : veltra_test::openvpn_under(client).size();
         if (!exited) {
             end_and_reap(client);
         }
-        // With the client gone its child is ours: ended before the next start.
-        for (pid_t child : openvpn_children_of(getpid())) {
+        // With the client and its helper gone, OpenVPN is ours: ended before
+        // the next start, and the helper reaped.
+        EXPECT_TRUE(veltra_test::wait_for([] {
+            while (waitpid(-1, nullptr, WNOHANG) > 0) {
+            }
+            return veltra_test::children_named(getpid(), "veltra-helper").empty();
+        }));
+        for (pid_t child : veltra_test::children_named(getpid(), "pelk.openvpn.exe")) {
             end_and_reap(child);
         }
-        EXPECT_TRUE(openvpn_children_of(getpid()).empty());
+        EXPECT_TRUE(veltra_test::children_named(getpid(), "pelk.openvpn.exe").empty());
         EXPECT_TRUE(veltra_test::wait_for([&] { return routes() == baseline; })) << routes();
 
         log = client_log(client);

@@ -64,6 +64,7 @@ class VpnE2e : public ::testing::Test {
         pelk_global_variables_init((app_ + "/veltra").c_str());
         log_start_ = veltra_test::read_file(pelk_global_variable_dev_log_path()).size();
         veltra_test::install_headless_ui();
+        ASSERT_TRUE(veltra_test::start_helper());
         ASSERT_EQ(vpn_manager_thread_start(), 0);
     }
 

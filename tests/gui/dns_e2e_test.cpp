@@ -156,21 +156,38 @@ TEST_F(DnsE2e, LookupsGoThroughTheTunnelOnlyWhileItIsUpAndTheFileComesBackAfterA
     EXPECT_EQ(lookup(name_), local_);
     gui->shot("disconnected");
 
-    // Connected again, then the client is killed: its OpenVPN and its name
-    // servers stay behind.
+    // Connected again, then the window is killed: its helper ends with it,
+    // its OpenVPN and its name servers stay behind.
     mark = gui->dev_log().size();
     gui->click(*main, kConnect);
     ASSERT_TRUE(logged(*gui, kConnected, mark)) << gui->dev_log();
     EXPECT_EQ(lookup(name_), tunnel_);
     const pid_t openvpn = gui->openvpn_child();
     ASSERT_GT(openvpn, 0);
-    const pid_t client = parent_of(openvpn);
+    const pid_t helper = parent_of(openvpn);
+    const pid_t client = parent_of(helper);
     ASSERT_GT(client, 0);
     ASSERT_EQ(kill(client, SIGKILL), 0);
     EXPECT_EQ(gui->wait_exit(), -1);
+    EXPECT_TRUE(veltra_test::wait_for([&] {
+        waitpid(helper, nullptr, WNOHANG);
+        return !g_file_test(("/proc/" + std::to_string(helper)).c_str(), G_FILE_TEST_EXISTS);
+    })) << "the helper outlived its window";
     EXPECT_EQ(lookup(name_), tunnel_) << "the crash took the name servers back by itself";
     EXPECT_NE(resolv_conf().bytes, before.bytes);
     gui.reset();
+
+    // Then a reboot: OpenVPN ends with the machine and /run is emptied; the
+    // record of the name servers, kept where a reboot does not reach, is
+    // all that is left of them.
+    ASSERT_EQ(kill(openvpn, SIGTERM), 0);
+    EXPECT_TRUE(veltra_test::wait_for([&] {
+        waitpid(openvpn, nullptr, WNOHANG);
+        return !g_file_test(("/proc/" + std::to_string(openvpn)).c_str(), G_FILE_TEST_EXISTS);
+    }));
+    veltra_test::run_program({"rm", "-rf", "/run/veltra"});
+    ASSERT_TRUE(g_file_test("/var/lib/veltra/dns.run", G_FILE_TEST_EXISTS));
+    EXPECT_NE(resolv_conf().bytes, before.bytes) << "still naming the tunnel's server, which is gone";
 
     // The next start, signed in but not connecting, puts the file back.
     std::unique_ptr<GuiSession> next = start(env("VELTRA_SANDBOX_EMAIL"), env("VELTRA_SANDBOX_PASSWORD"), false);
@@ -184,7 +201,7 @@ TEST_F(DnsE2e, LookupsGoThroughTheTunnelOnlyWhileItIsUpAndTheFileComesBackAfterA
     EXPECT_EQ(resolv_conf().inode, before.inode);
     EXPECT_EQ(resolv_conf().mode, before.mode);
     EXPECT_EQ(lookup(name_), local_);
-    EXPECT_FALSE(g_file_test("/run/veltra/dns.run", G_FILE_TEST_EXISTS));
+    EXPECT_FALSE(g_file_test("/var/lib/veltra/dns.run", G_FILE_TEST_EXISTS));
     int status = 0;
     while (waitpid(-1, &status, WNOHANG) > 0) {
     }

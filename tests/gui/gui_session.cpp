@@ -102,33 +102,6 @@ std::string describe(const ClientWindow &w) {
 }
 
 // The client's children that run its OpenVPN program: a link named after
-// it, so only argument 0 carries the name.
-std::vector<pid_t> openvpn_children_of(pid_t parent) {
-    std::vector<pid_t> found;
-    std::error_code ignored;
-    for (const auto &entry : fs::directory_iterator("/proc", ignored)) {
-        const std::string name = entry.path().filename();
-        if (name.find_first_not_of("0123456789") != std::string::npos) {
-            continue;
-        }
-        // The command name may hold blanks and parentheses; the fields go
-        // on after the last ')': state, then the parent's id.
-        const std::string stat = read_file(entry.path() / "stat");
-        const size_t close = stat.rfind(')');
-        char state = 0;
-        int ppid = 0;
-        if (close == std::string::npos || std::sscanf(stat.c_str() + close + 1, " %c %d", &state, &ppid) != 2 ||
-            ppid != parent || state == 'Z') {
-            continue;
-        }
-        const std::string cmdline = read_file(entry.path() / "cmdline");
-        const std::string first = cmdline.substr(0, cmdline.find('\0'));
-        if (fs::path(first).filename() == "pelk.openvpn.exe") {
-            found.push_back(std::stoi(name));
-        }
-    }
-    return found;
-}
 
 std::string screenshot_name(const std::string &step) {
     // Numbered per test, across the sessions a test starts.
@@ -226,6 +199,10 @@ std::unique_ptr<GuiSession> GuiSession::start(const std::string &service_base_ur
         ADD_FAILURE() << "Xvfb did not start";
         return nullptr;
     }
+    if (options.before_client) {
+        session->before_client_kept_ = options.before_client(session->display_.display());
+    }
+    session->through_pkexec_ = options.through_pkexec;
     if (!session->watch_maps() || !session->write_stand_ins(options) || (options.tray && !session->start_tray()) ||
         !session->start_client(service_base_url, ca_file, options.app_parts)) {
         return nullptr;
@@ -239,7 +216,7 @@ GuiSession::~GuiSession() {
     }
     // A client ended by a signal leaves its OpenVPN child running, and with
     // it the tunnel the next test would start inside.
-    const std::vector<pid_t> openvpn = pid_ > 0 ? openvpn_children_of(pid_) : std::vector<pid_t>{};
+    const std::vector<pid_t> openvpn = pid_ > 0 ? openvpn_under(pid_) : std::vector<pid_t>{};
     for (pid_t *pid : {&pid_, &tray_pid_}) {
         if (*pid <= 0) {
             continue;
@@ -273,20 +250,51 @@ GuiSession::~GuiSession() {
 // and $XDG_DATA_HOME/applications is searched for the entry it names, so no
 // XDG_DATA_DIRS is needed for the stand-in to win.
 bool GuiSession::write_stand_ins(const GuiOptions &options) {
-    const std::string opener = home_.file("opener.sh");
-    return write(opener, "#!/bin/sh\nprintf '%s\\n' \"$1\" >> '" + home_.file("opened.txt") + "'\n", 0755) &&
-           write(home_.file("data/applications/veltra-test-opener.desktop"),
-                 "[Desktop Entry]\nType=Application\nName=Veltra test opener\nNoDisplay=true\nExec=" + opener +
-                     " %u\nMimeType=x-scheme-handler/https;x-scheme-handler/http;text/plain;text/x-log;\n") &&
+    const std::string opener = user_file("opener.sh");
+    return write_users(opener, "#!/bin/sh\nprintf '%s\\n' \"$1\" >> '" + user_file("opened.txt") + "'\n", 0755) &&
+           write_users(data_file("applications/veltra-test-opener.desktop"),
+                       "[Desktop Entry]\nType=Application\nName=Opener\nExec=" + opener +
+                           " %u\nMimeType=x-scheme-handler/https;x-scheme-handler/http;text/plain;text/x-log;\n") &&
            // The logs are text/x-log, a kind of text/plain: both, so that no
            // system viewer of either wins.
-           write(home_.file("config/mimeapps.list"),
-                 "[Default Applications]\nx-scheme-handler/https=veltra-test-opener.desktop\n"
-                 "x-scheme-handler/http=veltra-test-opener.desktop\ntext/plain=veltra-test-opener.desktop\n"
-                 "text/x-log=veltra-test-opener.desktop\n") &&
-           (options.settings.empty() || write(home_.file("config/Veltra/settings.ini"), options.settings, 0600)) &&
-           (!options.autostart_entry || write(home_.file("config/autostart/Veltra.desktop"),
-                                              "[Desktop Entry]\nType=Application\nName=Veltra\nExec=/bin/true\n"));
+           write_users(config_file("mimeapps.list"),
+                       "[Default Applications]\nx-scheme-handler/https=veltra-test-opener.desktop\n"
+                       "x-scheme-handler/http=veltra-test-opener.desktop\ntext/plain=veltra-test-opener.desktop\n"
+                       "text/x-log=veltra-test-opener.desktop\n") &&
+           (options.settings.empty() || write_users(config_file("Veltra/settings.ini"), options.settings, 0600)) &&
+           (!options.autostart_entry ||
+            write_users(config_file("autostart/Veltra.desktop"),
+                        "[Desktop Entry]\nType=Application\nName=Veltra\nExec=/bin/true\n"));
+}
+
+bool GuiSession::as_user() const { return user_.ok(); }
+
+std::string GuiSession::user_file(const std::string &name) const {
+    return (as_user() ? user_.home() : home_.path()) + "/" + name;
+}
+
+std::string GuiSession::config_file(const std::string &name) const {
+    return as_user() ? user_.home() + "/.config/" + name : home_.file("config/" + name);
+}
+
+std::string GuiSession::data_file(const std::string &name) const {
+    return as_user() ? user_.home() + "/.local/share/" + name : home_.file("data/" + name);
+}
+
+std::string GuiSession::log_folder(const std::string &kind) const {
+    return as_user() ? user_.log_folder(kind) : home_.file("app/Logs/" + kind);
+}
+
+bool GuiSession::write_users(const std::string &path, const std::string &text, int mode) const {
+    if (!as_user()) {
+        return write(path, text, mode);
+    }
+    const std::string relative = path.substr(user_.home().size() + 1);
+    if (!user_.write(relative, text, mode)) {
+        ADD_FAILURE() << "cannot write " << path;
+        return false;
+    }
+    return true;
 }
 
 bool GuiSession::start_tray() {
@@ -313,22 +321,53 @@ bool GuiSession::start_tray() {
 
 bool GuiSession::start_client(const std::string &service_base_url, const std::string &ca_file,
                               const std::string &app_parts) {
-    // A private app folder: the client keeps its logs beside itself.
+    // A private app folder: the client, its helper and the app's parts.
+    // Root's, and open to the user for the flags beside the client.
+    chmod(home_.path().c_str(), 0755);
     fs::create_directories(home_.file("app"));
     fs::create_symlink(VELTRA_CLIENT_PATH, home_.file("app/veltra"));
     std::error_code ignored;
+    fs::create_symlink(fs::path(VELTRA_CLIENT_PATH).parent_path() / "veltra-helper", home_.file("app/veltra-helper"),
+                       ignored);
     for (const auto &entry : fs::directory_iterator(app_parts, ignored)) {
         const std::string name = entry.path().filename();
-        if (name != "veltra" && name != "Logs") {
+        if (name != "veltra" && name != "veltra-helper" && name != "Logs") {
             fs::create_symlink(entry.path(), home_.file("app/" + name));
         }
     }
-    pid_ = spawn({home_.file("app/veltra")},
-                 {"VELTRA_NO_ELEVATION=1", "DISPLAY=" + display_.display(), "HOME=" + home_.path(),
-                  "XDG_CONFIG_HOME=" + home_.file("config"), "XDG_DATA_HOME=" + home_.file("data"),
-                  "VELTRA_SERVICE_BASE_URL=" + service_base_url, "VELTRA_CA_FILE=" + ca_file,
-                  "PATH=/usr/sbin:/usr/bin:/sbin:/bin"},
-                 home_.file("app"), home_.file("client.out"));
+    // The window drops to the user: its CA must be one the user may read.
+    fs::copy_file(ca_file, home_.file("ca.pem"), fs::copy_options::overwrite_existing, ignored);
+    chmod(home_.file("ca.pem").c_str(), 0644);
+    std::vector<std::string> env{"DISPLAY=" + display_.display(), "VELTRA_SERVICE_BASE_URL=" + service_base_url,
+                                 "VELTRA_CA_FILE=" + home_.file("ca.pem"), "PATH=/usr/sbin:/usr/bin:/sbin:/bin"};
+    if (as_user() && through_pkexec_) {
+        // What pkexec passes on: its own few variables, the display, the
+        // user who asked. What else a session might leave must count for
+        // nothing, so the service variable here points nowhere.
+        if (!user_.keep_running()) {
+            ADD_FAILURE() << "cannot run a process as the test user";
+            return false;
+        }
+        env = {"PKEXEC_UID=" + std::to_string(user_.uid()),
+               "DISPLAY=" + display_.display(),
+               "HOME=/root",
+               "USER=root",
+               "LOGNAME=root",
+               "PATH=/usr/sbin:/usr/bin:/sbin:/bin",
+               "VELTRA_SERVICE_BASE_URL=https://127.0.0.1:9/nowhere/"};
+    } else if (as_user()) {
+        // Started by root for the user, as sudo starts it: the helper stays
+        // root, the window becomes the user's. sudo's caller runs meanwhile.
+        if (!user_.keep_running()) {
+            ADD_FAILURE() << "cannot run a process as the test user";
+            return false;
+        }
+        env.push_back("SUDO_UID=" + std::to_string(user_.uid()));
+    } else {
+        env.insert(env.end(), {"VELTRA_NO_ELEVATION=1", "HOME=" + home_.path(),
+                               "XDG_CONFIG_HOME=" + home_.file("config"), "XDG_DATA_HOME=" + home_.file("data")});
+    }
+    pid_ = spawn({home_.file("app/veltra")}, env, home_.file("app"), home_.file("client.out"));
     return pid_ > 0;
 }
 
@@ -575,23 +614,23 @@ std::optional<Rgb> GuiSession::sample(const ClientWindow &w, const Rect &area) c
     return Rgb{int(r / count), int(g / count), int(b / count)};
 }
 
-std::string GuiSession::opened_urls() const { return read_file(home_.file("opened.txt")); }
+std::string GuiSession::opened_urls() const { return read_file(user_file("opened.txt")); }
 
 std::optional<std::string> GuiSession::setting(const std::string &key) const {
     g_autoptr(GKeyFile) keys = g_key_file_new();
-    if (!g_key_file_load_from_file(keys, home_.file("config/Veltra/settings.ini").c_str(), G_KEY_FILE_NONE, nullptr)) {
+    if (!g_key_file_load_from_file(keys, config_file("Veltra/settings.ini").c_str(), G_KEY_FILE_NONE, nullptr)) {
         return std::nullopt;
     }
     g_autofree char *value = g_key_file_get_string(keys, "Veltra", key.c_str(), nullptr);
     return value != nullptr ? std::optional<std::string>(value) : std::nullopt;
 }
 
-bool GuiSession::autostart_entry_exists() const { return fs::exists(home_.file("config/autostart/Veltra.desktop")); }
+bool GuiSession::autostart_entry_exists() const { return fs::exists(config_file("autostart/Veltra.desktop")); }
 
 std::string GuiSession::dev_log() const {
     std::string text;
     std::error_code ignored;
-    for (const auto &entry : fs::directory_iterator(home_.file("app/Logs/dev"), ignored)) {
+    for (const auto &entry : fs::directory_iterator(log_folder("dev"), ignored)) {
         text += read_file(entry.path());
     }
     return text;
@@ -600,14 +639,14 @@ std::string GuiSession::dev_log() const {
 std::string GuiSession::out_log() const {
     std::string text;
     std::error_code ignored;
-    for (const auto &entry : fs::directory_iterator(home_.file("app/Logs/out"), ignored)) {
+    for (const auto &entry : fs::directory_iterator(log_folder("out"), ignored)) {
         text += read_file(entry.path());
     }
     return text;
 }
 
 pid_t GuiSession::openvpn_child() const {
-    const std::vector<pid_t> found = pid_ > 0 ? openvpn_children_of(pid_) : std::vector<pid_t>{};
+    const std::vector<pid_t> found = pid_ > 0 ? openvpn_under(pid_) : std::vector<pid_t>{};
     return found.size() == 1 ? found.front() : -1;
 }
 

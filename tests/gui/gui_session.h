@@ -1,8 +1,12 @@
 #pragma once
 
 // Drives the real client on a private X server the way a user would: clicks
-// and keys through xdotool, what is shown through screen grabs.
+// and keys through xdotool, what is shown through screen grabs. Run as root,
+// the client is started for a user made for the session, as sudo starts it:
+// its root helper stays root and its window becomes that user's, with the
+// user's settings, pages and logs.
 
+#include "support/test_user.h"
 #include "support/test_util.h"
 #include "support/xvfb.h"
 
@@ -65,6 +69,14 @@ struct GuiOptions {
     // the client's private app folder: the sandbox's holds the OpenVPN
     // program, the VPN servers' CA and the flags.
     std::string app_parts;
+    // Starts the client as pkexec starts it for the session's user: root,
+    // PKEXEC_UID and a cleared environment (no service or CA variable: the
+    // compiled service and the system's CAs). Needs root; without it the
+    // client starts as below.
+    bool through_pkexec = false;
+    // Runs once the display is up, before the client starts (display name);
+    // what it returns lives until the display goes.
+    std::function<std::shared_ptr<void>(const std::string &display)> before_client;
 };
 
 class GuiSession {
@@ -139,8 +151,14 @@ class GuiSession {
     // This run's OpenVPN output log.
     std::string out_log() const;
     std::string client_output() const;
-    // The client's running OpenVPN child, -1 when there is none.
+    // The client's running OpenVPN (its helper's child), -1 when there is none.
     pid_t openvpn_child() const;
+    // The folder of the client's developer ("dev") or OpenVPN ("out") logs.
+    std::string log_folder(const std::string &kind) const;
+    // The client's process id (its window's).
+    pid_t pid() const { return pid_; }
+    // The user the window runs as (not ok() when the session runs without root).
+    const TestUser &user() const { return user_; }
     // Waits for the client to end; its exit status, or -1 when it did not
     // end (or was killed).
     int wait_exit();
@@ -148,6 +166,13 @@ class GuiSession {
   private:
     GuiSession() = default;
     bool write_stand_ins(const GuiOptions &options);
+    bool as_user() const;
+    // Files of the user's: in the home, the settings home, the data home.
+    std::string user_file(const std::string &name) const;
+    std::string config_file(const std::string &name) const;
+    std::string data_file(const std::string &name) const;
+    // Writes a file of the user's, owned by the user.
+    bool write_users(const std::string &path, const std::string &text, int mode = 0644) const;
     bool start_tray();
     bool start_client(const std::string &service_base_url, const std::string &ca_file, const std::string &app_parts);
     // Runs a program with this display; its standard output, nullopt on failure.
@@ -157,13 +182,20 @@ class GuiSession {
     std::optional<Screenshot> grab() const;
     bool watch_maps();
 
+    // Goes last: its processes are ended and it is removed after the rest.
+    // The session's user when it runs as root; one that cannot be made
+    // leaves the window root's (not ok()).
+    TestUser user_;
     // -br: a black root, so a window not painted yet is one flat colour.
     Xvfb display_{std::vector<std::string>{"-nocursor", "-br"}};
+    // What before_client made: gone before the display is.
+    std::shared_ptr<void> before_client_kept_;
     TempDir home_;
     _XDisplay *watcher_ = nullptr;  // own connection, notified of the root's children
     std::map<unsigned long, Rect> frames_;
     std::vector<ClientWindow> mapped_;
     pid_t tray_pid_ = -1;
+    bool through_pkexec_ = false;
     pid_t pid_ = -1;
     int exit_status_ = -1;
 };

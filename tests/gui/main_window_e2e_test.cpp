@@ -5,6 +5,7 @@
 // compared between grabs), what the client did from its developer log, its
 // settings file and the account service's log.
 #include "gui_session.h"
+#include "xsettings.h"
 
 #include "support/reference_service.h"
 #include "support/test_util.h"
@@ -13,11 +14,13 @@
 #include <glib.h>
 #include <gtest/gtest.h>
 #include <sys/prctl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 #include <algorithm>
 #include <csignal>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -197,8 +200,7 @@ class MainWindowE2e : public ::testing::Test {
         vpn_ = env("VELTRA_SANDBOX_VPN_ADDRESS");
     }
 
-    std::unique_ptr<GuiSession> start(const std::string &settings) {
-        GuiOptions options;
+    std::unique_ptr<GuiSession> start(const std::string &settings, GuiOptions options = {}) {
         options.settings = "[Veltra]\n" + settings;
         options.app_parts = env("VELTRA_SANDBOX_APP");
         std::unique_ptr<GuiSession> gui =
@@ -243,16 +245,48 @@ class MainWindowE2e : public ::testing::Test {
     std::string vpn_;
 };
 
-// Sign in by typing; the favourite shows; the list opens, ignores the wheel
-// (three rows fit), lets another server be chosen and starred; connect and
-// disconnect move the public address to the tunnel's and back.
+// The whole hand-over, as pkexec starts the client for a user, on a display
+// where another client publishes Gtk/Modules: the window runs as the user
+// (the module it is made to load runs as the user, never as root), its
+// helper as root without the toolkit. Then sign in by typing; the favourite
+// shows; the list opens, ignores the wheel (three rows fit), lets another
+// server be chosen and starred; connect and disconnect move the public
+// address to the tunnel's and back.
 TEST_F(MainWindowE2e, SignInChooseAndStarAServerThenConnectAndDisconnect) {
     const std::string baseline = routes();
-    std::unique_ptr<GuiSession> gui = start("favorite_server=" + vpn_ + "\nauto_connect=0\n");
+    const veltra_test::XSettingsPublisher *attacker = nullptr;
+    GuiOptions options;
+    options.through_pkexec = true;
+    options.before_client = [&](const std::string &display) {
+        auto publisher = std::make_shared<veltra_test::XSettingsPublisher>(display, "Gtk/Modules", VELTRA_UID_MODULE);
+        attacker = publisher.get();
+        return std::shared_ptr<void>(publisher);
+    };
+    ASSERT_TRUE(g_file_set_contents(VELTRA_MODULE_RECORD, "", 0, nullptr));
+    chmod(VELTRA_MODULE_RECORD, 0666);
+    std::unique_ptr<GuiSession> gui = start("favorite_server=" + vpn_ + "\nauto_connect=0\n", options);
     ASSERT_NE(gui, nullptr);
+    ASSERT_TRUE(attacker != nullptr && attacker->ok());
     Screenshot ready;
     std::optional<ClientWindow> main = sign_in(*gui, kFirstX, kFirstY, &ready);
     ASSERT_TRUE(main) << gui->dev_log() << gui->client_output();
+    if (gui->user().ok()) {
+        const std::string uid = std::to_string(gui->user().uid());
+        EXPECT_EQ(veltra_test::read_file(VELTRA_MODULE_RECORD), std::to_string(gui->pid()) + " " + uid + "\n")
+            << "the module a client of the display named ran as another user";
+        const std::string window = veltra_test::read_file("/proc/" + std::to_string(gui->pid()) + "/status");
+        EXPECT_NE(window.find("\nUid:\t" + uid + "\t" + uid + "\t" + uid + "\t" + uid + "\n"), std::string::npos)
+            << window;
+        EXPECT_NE(window.find("\nCapEff:\t0000000000000000\n"), std::string::npos) << window;
+        const std::vector<int> helpers = veltra_test::children_named(gui->pid(), "veltra-helper");
+        ASSERT_EQ(helpers.size(), 1u);
+        const std::string helper = "/proc/" + std::to_string(helpers.front());
+        EXPECT_NE(veltra_test::read_file(helper + "/status").find("\nUid:\t0\t0\t0\t0\n"), std::string::npos);
+        const std::string maps = veltra_test::read_file(helper + "/maps");
+        for (const char *library : {"libgtk", "libgdk", "libX11", "libcairo", "libcurl", "libdbus"}) {
+            EXPECT_EQ(maps.find(library), std::string::npos) << library << " in the helper";
+        }
+    }
     EXPECT_EQ(states(gui->dev_log()), " 1 ") << gui->dev_log();
     EXPECT_TRUE(shows_flag(ready, env("VELTRA_SANDBOX_HOME_COUNTRY")));
     EXPECT_TRUE(flat(ready, kDetails));
@@ -522,7 +556,7 @@ TEST_F(MainWindowE2e, AutoConnectTurnsGreenAndAKilledTunnelShowsItsLog) {
     opened.erase(opened.find('\n'));
     g_autofree char *file = g_filename_from_uri(opened.c_str(), nullptr, nullptr);
     const std::string path = file != nullptr ? file : opened;
-    EXPECT_NE(path.find("/app/Logs/out/"), std::string::npos) << path;
+    EXPECT_EQ(path.rfind(gui->log_folder("out") + "/", 0), 0u) << path;
     const std::string shown = veltra_test::read_file(path);
     EXPECT_NE(shown.find("Initialization Sequence Completed"), std::string::npos) << path << ":\n" << shown;
     EXPECT_EQ(shown, gui->out_log());

@@ -35,6 +35,7 @@ TEST(Install, DesktopEntryAndPolkitActionAreValidAndNameTheInstalledClient) {
     const std::string policy = read_file(action);
     EXPECT_NE(policy.find("\"org.freedesktop.policykit.exec.path\">" + kPrefix + "/veltra<"), std::string::npos);
     EXPECT_NE(policy.find("\"org.freedesktop.policykit.exec.allow_gui\">true<"), std::string::npos);
+    EXPECT_EQ(policy.find("auth_admin_keep"), std::string::npos) << "an authorisation kept for the session";
 }
 
 TEST(Install, ThePackageHoldsTheAppFolderAndItsClientStartsThere) {
@@ -67,6 +68,7 @@ TEST(Install, ThePackageHoldsTheAppFolderAndItsClientStartsThere) {
     };
     const Expected expected[] = {
         {app + "/veltra", fs::file_type::regular},
+        {app + "/veltra-helper", fs::file_type::regular},
         {app + "/openvpn/pelk.openvpn.exe", fs::file_type::symlink},
         {app + "/flags/de.png", fs::file_type::regular},
         {root + "/usr/share/applications/veltra.desktop", fs::file_type::regular},
@@ -79,6 +81,10 @@ TEST(Install, ThePackageHoldsTheAppFolderAndItsClientStartsThere) {
     }
     EXPECT_EQ(fs::read_symlink(app + "/openvpn/pelk.openvpn.exe"), "/usr/sbin/openvpn");
     EXPECT_FALSE(fs::exists(app + "/Logs")) << "logs are the client's to make";
+    // Removal ends a running OpenVPN and takes its name servers back first.
+    ASSERT_EQ(run_program({"dpkg-deb", "-e", deb, work.file("control")}, &out), 0) << out;
+    EXPECT_NE(read_file(work.file("control/prerm")).find(std::string(kPrefix) + "/veltra-helper\" --clean-up"),
+              std::string::npos);
 
     // Started from elsewhere, as the desktop's menu may: it works in, and
     // logs into, its own folder.

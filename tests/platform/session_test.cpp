@@ -1,32 +1,61 @@
-// An instance working for a user, as root: whatever it does in the user's
-// folders it does with the user's identity, so what the user planted there
-// leads nowhere root alone could go.
+// The drop from root to the user the window works for, in a child process
+// of the test (a drop cannot be undone): for good, without capabilities,
+// with the user's session and nothing of the caller's that is not trusted.
 #include "platform/session.h"
 #include "platform/session_internal.h"
-#include "platform/settings_manager.h"
-#include "platform/shell.h"
 #include "support/test_user.h"
 #include "support/test_util.h"
 
-#include <fcntl.h>
 #include <glib.h>
+#include <grp.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <csignal>
-#include <filesystem>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
 #include <string>
-#include <thread>
+#include <vector>
 
 namespace {
 
-namespace fs = std::filesystem;
-using veltra_test::read_file;
-using veltra_test::take_text;
+// Runs body in a forked child with exactly environment; what it returns
+// ("" for success) comes back through a pipe.
+std::string in_child(const std::vector<std::string> &environment, const std::function<std::string()> &body) {
+    int fds[2];
+    if (pipe(fds) != 0) {
+        return "no pipe";
+    }
+    const pid_t pid = fork();
+    if (pid == 0) {
+        close(fds[0]);
+        clearenv();
+        for (const std::string &entry : environment) {
+            putenv(strdup(entry.c_str()));
+        }
+        const std::string failure = body();
+        (void)!write(fds[1], failure.data(), failure.size());
+        _exit(0);
+    }
+    close(fds[1]);
+    std::string failure;
+    char buffer[256];
+    ssize_t n = 0;
+    while ((n = read(fds[0], buffer, sizeof buffer)) > 0) {
+        failure.append(buffer, static_cast<size_t>(n));
+    }
+    close(fds[0]);
+    waitpid(pid, nullptr, 0);
+    return failure;
+}
+
+std::string variable(const char *name) {
+    const char *value = getenv(name);
+    return value != nullptr ? value : "(unset)";
+}
 
 class SessionTest : public ::testing::Test {
   protected:
@@ -34,137 +63,109 @@ class SessionTest : public ::testing::Test {
         if (!user_.ok()) {
             GTEST_SKIP() << "needs root to make a user";
         }
-        // A folder only root may write into, standing for /etc or /root.
-        chmod(root_only_.path().c_str(), 0755);
-        g_file_set_contents(root_only_.file("secret.ini").c_str(), "[Veltra]\nusername=leaked\n", -1, nullptr);
-        chmod(root_only_.file("secret.ini").c_str(), 0600);
-        g_setenv("XDG_CONFIG_HOME", root_only_.path().c_str(), TRUE);  // must be ignored
-        pelk_platform_session_internal_act_for(user_.uid());
-        ASSERT_TRUE(pelk_platform_session_is_elevated());
-        ASSERT_EQ(pelk_platform_session_user_config_home(), user_.home() + "/.config");
+        // pkexec's and sudo's callers wait for the instance: the user runs.
+        ASSERT_TRUE(user_.keep_running());
     }
-    void TearDown() override {
-        pelk_platform_session_internal_reset();
-        g_unsetenv("XDG_CONFIG_HOME");
-    }
-
-    std::string config(const std::string &name) const { return user_.home() + "/.config/" + name; }
-
-    // Runs body in a child that has become the user (the racing process).
-    pid_t as_user_process(const std::function<void()> &body) const {
-        const pid_t pid = fork();
-        if (pid == 0) {
-            if (setgid(user_.gid()) != 0 || setuid(user_.uid()) != 0) {
-                _exit(1);
-            }
-            body();
-            _exit(0);
-        }
-        return pid;
-    }
-
     veltra_test::TestUser user_;
-    veltra_test::TempDir root_only_;
 };
 
-TEST_F(SessionTest, SettingsAreTheUsersAndPlantedLinksLeadNowhere) {
-    pelk_platform_specific_settings_manager_username_set("bob@example.com");
-    pelk_platform_specific_settings_manager_auto_start_on_logon_set(1);
-    struct Owned {
-        const char *path;
-        mode_t mode;
+TEST_F(SessionTest, TheDropIsForGoodAndTakesTheUsersSession) {
+    const std::string uid = std::to_string(user_.uid());
+    struct Case {
+        const char *name;
+        std::string asked_by;
+        std::vector<std::string> helper_environment;
+        std::string modules_after;  // a direct start keeps its environment
     };
-    for (const Owned &o : {Owned{"Veltra", 0700}, Owned{"Veltra/settings.ini", 0600}, Owned{"autostart", 0700},
-                           Owned{"autostart/Veltra.desktop", 0644}}) {
-        SCOPED_TRACE(o.path);
-        struct stat st {};
-        ASSERT_EQ(lstat(config(o.path).c_str(), &st), 0);
-        EXPECT_EQ(st.st_uid, user_.uid());
-        EXPECT_EQ(st.st_mode & 07777, o.mode);
+    const Case cases[] = {
+        {"pkexec", "PKEXEC_UID=" + uid, {"PKEXEC_UID=" + uid}, "(unset)"},
+        {"sudo", "SUDO_UID=" + uid, {"VELTRA_FILES_DIR=/tmp/files"}, "/tmp/evil.so"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string failure =
+            in_child({c.asked_by, "DISPLAY=:9", "GTK_MODULES=/tmp/evil.so", "VELTRA_FILES_DIR=/tmp/files",
+                      "DBUS_SESSION_BUS_ADDRESS=unix:path=/tmp/evil", "AT_SPI_BUS_ADDRESS=unixexec:path=/tmp/evil"},
+                     [&]() -> std::string {
+                         pelk_platform_session_internal_reset();
+                         if (pelk_platform_session_init(1) != 0 || !pelk_platform_session_has_user()) {
+                             return "not served";
+                         }
+                         if (pelk_platform_session_helper_environment() != c.helper_environment) {
+                             return "the helper's environment";
+                         }
+                         if (pelk_platform_session_drop() != 0) {
+                             return "the drop failed";
+                         }
+                         uid_t real = 0, effective = 0, saved = 0;
+                         getresuid(&real, &effective, &saved);
+                         if (real != user_.uid() || effective != user_.uid() || saved != user_.uid() ||
+                             getegid() != user_.gid()) {
+                             return "ids";
+                         }
+                         if (setuid(0) == 0 || setgid(0) == 0 || setgroups(0, nullptr) == 0) {
+                             return "root came back";
+                         }
+                         g_autofree char *status = nullptr;
+                         g_file_get_contents("/proc/self/status", &status, nullptr, nullptr);
+                         for (const char *empty : {"CapPrm:\t0000000000000000", "CapEff:\t0000000000000000"}) {
+                             if (status == nullptr || strstr(status, empty) == nullptr) {
+                                 return std::string("a capability is left: ") + empty;
+                             }
+                         }
+                         if (variable("HOME") != user_.home() || variable("PKEXEC_UID") != "(unset)" ||
+                             variable("SUDO_UID") != "(unset)" || variable("DISPLAY") != ":9" ||
+                             variable("GTK_MODULES") != c.modules_after) {
+                             return "environment: HOME=" + variable("HOME") + " GTK_MODULES=" + variable("GTK_MODULES");
+                         }
+                         // The test user has no session bus: no accessibility bus
+                         // may be taken from anywhere else.
+                         pelk_platform_session_accessibility();
+                         if (variable("DBUS_SESSION_BUS_ADDRESS") != "(unset)" ||
+                             variable("AT_SPI_BUS_ADDRESS") != "(unset)" || variable("NO_AT_BRIDGE") != "1") {
+                             return "accessibility: " + variable("AT_SPI_BUS_ADDRESS");
+                         }
+                         return "";
+                     });
+        EXPECT_EQ(failure, "");
     }
-    EXPECT_EQ(take_text(pelk_platform_specific_settings_manager_username_get()), "bob@example.com");
-
-    // A settings file that is a link to a file only root may read: root
-    // would read it; the user cannot.
-    fs::remove(config("Veltra/settings.ini"));
-    fs::create_symlink(root_only_.file("secret.ini"), config("Veltra/settings.ini"));
-    lchown(config("Veltra/settings.ini").c_str(), user_.uid(), user_.gid());
-    char *read_back = pelk_platform_specific_settings_manager_username_get();
-    EXPECT_EQ(read_back, nullptr) << read_back;
-    free(read_back);
-
-    // The settings folder and the autostart folder turned into links to a
-    // folder only root may write: nothing lands there.
-    for (const char *folder : {"Veltra", "autostart"}) {
-        fs::remove_all(config(folder));
-        fs::create_symlink(root_only_.path(), config(folder));
-        lchown(config(folder).c_str(), user_.uid(), user_.gid());
-    }
-    pelk_platform_specific_settings_manager_password_set("planted?");
-    pelk_platform_specific_settings_manager_auto_start_on_logon_set(1);
-    pelk_platform_specific_settings_manager_auto_start_on_logon_set(0);
-    EXPECT_EQ(veltra_test::count_entries(root_only_.path()), 1) << "only secret.ini belongs there";
-    EXPECT_EQ(read_file(root_only_.file("secret.ini")), "[Veltra]\nusername=leaked\n");
 }
 
-TEST_F(SessionTest, ARacingUserCannotSwapRootIntoItsFolder) {
-    pelk_platform_specific_settings_manager_username_set("first");
-    // The user's process swaps the settings folder and a link to the
-    // root-only folder, atomically and as fast as it can, so that each
-    // check root might make can be undone before the next step.
-    const std::string folder = config("Veltra");
-    const std::string link = config("Veltra.link");
-    const pid_t racer = as_user_process([&] {
-        symlink(root_only_.path().c_str(), link.c_str());
-        for (;;) {
-            syscall(SYS_renameat2, AT_FDCWD, link.c_str(), AT_FDCWD, folder.c_str(), RENAME_EXCHANGE);
-        }
-    });
-    ASSERT_GT(racer, 0);
-    for (int i = 0; i < 2000; ++i) {
-        pelk_platform_specific_settings_manager_username_set(("name" + std::to_string(i)).c_str());
-        free(pelk_platform_specific_settings_manager_username_get());
+TEST_F(SessionTest, WhoIsServed) {
+    const std::string uid = std::to_string(user_.uid());
+    struct Case {
+        const char *name;
+        std::vector<std::string> environment;
+        int argc;
+        int init;
+        bool has_user;
+    };
+    const Case cases[] = {
+        {"pkexec's instance takes no argument", {"PKEXEC_UID=" + uid}, 2, 1, false},
+        {"sudo's may have them (the toolkit never sees them)", {"SUDO_UID=" + uid}, 2, 0, true},
+        {"root that ran sudo is root's own", {"SUDO_UID=0"}, 1, 0, false},
+        {"sudo for a stranger", {"SUDO_UID=abc"}, 1, 1, false},
+        {"pkexec wins over sudo", {"PKEXEC_UID=" + uid, "SUDO_UID=0"}, 1, 0, true},
+        {"root's own stays root", {}, 1, 0, false},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string failure = in_child(c.environment, [&]() -> std::string {
+            pelk_platform_session_internal_reset();
+            if (pelk_platform_session_init(c.argc) != c.init) {
+                return "init";
+            }
+            if (c.init == 0 && pelk_platform_session_has_user() != c.has_user) {
+                return "user";
+            }
+            // Without a user the drop changes nothing.
+            if (c.init == 0 && !c.has_user && (pelk_platform_session_drop() != 0 || geteuid() != 0)) {
+                return "dropped without a user";
+            }
+            return "";
+        });
+        EXPECT_EQ(failure, "");
     }
-    kill(racer, SIGKILL);
-    waitpid(racer, nullptr, 0);
-    EXPECT_EQ(veltra_test::count_entries(root_only_.path()), 1);
-    struct stat st {};
-    ASSERT_EQ(stat(root_only_.path().c_str(), &st), 0);
-    EXPECT_EQ(st.st_uid, 0u) << "root changed the owner of a folder it was lured into";
-    EXPECT_EQ(st.st_mode & 07777, 0755u);
-}
-
-TEST_F(SessionTest, PagesAndTheLogOpenAsTheUser) {
-    // The user's desktop names its handlers; a stand-in records who ran it.
-    const std::string record = user_.home() + "/opened";
-    ASSERT_TRUE(user_.write(".local/bin/opener", "#!/bin/sh\necho \"$(id -u) $1\" >> " + record + "\n", 0755));
-    ASSERT_TRUE(user_.write(".local/share/applications/opener.desktop",
-                            "[Desktop Entry]\nType=Application\nName=Opener\nExec=" + user_.home() +
-                                "/.local/bin/opener %u\nMimeType=x-scheme-handler/https;text/plain;\n"));
-    ASSERT_TRUE(user_.write(".config/mimeapps.list",
-                            "[Default Applications]\nx-scheme-handler/https=opener.desktop\n"
-                            "text/plain=opener.desktop\n"));
-
-    pelk_open_uri("https://veltra.example/pricing");
-    ASSERT_TRUE(veltra_test::wait_for([&] { return !read_file(record).empty(); }));
-    EXPECT_EQ(read_file(record), std::to_string(user_.uid()) + " https://veltra.example/pricing\n");
-
-    // Root's log is handed over as a copy the user owns.
-    const std::string log = root_only_.file("out.log");
-    g_file_set_contents(log.c_str(), "Initialization Sequence Completed\n", -1, nullptr);
-    chmod(log.c_str(), 0600);
-    pelk_shell_open_text_file(log.c_str());
-    ASSERT_TRUE(veltra_test::wait_for([&] { return veltra_test::count_occurrences(read_file(record), "\n") == 2; }));
-    const std::string second = read_file(record).substr(read_file(record).find('\n') + 1);
-    EXPECT_EQ(second.rfind(std::to_string(user_.uid()) + " ", 0), 0u) << second;
-    const size_t at = second.find("/tmp/veltra-openvpn-log-");
-    ASSERT_NE(at, std::string::npos) << second;
-    const std::string copy = second.substr(at, second.size() - at - 1);
-    struct stat st {};
-    ASSERT_EQ(stat(copy.c_str(), &st), 0);
-    EXPECT_EQ(st.st_uid, user_.uid());
-    EXPECT_EQ(read_file(copy), "Initialization Sequence Completed\n");
-    fs::remove(copy);
 }
 
 }  // namespace

@@ -1,10 +1,12 @@
 #include "support/test_user.h"
 
 #include "support/reference_service.h"
+#include "support/test_util.h"
 
 #include <glib.h>
 #include <pwd.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -42,8 +44,29 @@ TestUser::~TestUser() {
     // Ends whatever the test left running as the user first: userdel
     // refuses a logged-in user.
     run_program({"pkill", "-KILL", "-u", name_});
+    if (waiting_ > 0) {
+        waitpid(waiting_, nullptr, 0);
+    }
     run_program({"userdel", name_});
     std::filesystem::remove_all(std::filesystem::path(home_).parent_path());
+}
+
+bool TestUser::keep_running() {
+    const std::string uid = std::to_string(uid_);
+    const std::string gid = std::to_string(gid_);
+    const char *argv[] = {"/usr/bin/setpriv", "--reuid",    uid.c_str(), "--regid", gid.c_str(),
+                          "--clear-groups",   "/bin/sleep", "3600",      nullptr};
+    GPid pid = 0;
+    if (!ok() || !g_spawn_async(nullptr, const_cast<char **>(argv), nullptr, G_SPAWN_DO_NOT_REAP_CHILD, nullptr,
+                                nullptr, &pid, nullptr)) {
+        return false;
+    }
+    waiting_ = pid;
+    // Counted as the user's once setpriv has changed its identity.
+    return wait_for([&] {
+        struct stat st {};
+        return stat(("/proc/" + std::to_string(pid)).c_str(), &st) == 0 && st.st_uid == uid_;
+    });
 }
 
 bool TestUser::write(const std::string &relative, const std::string &content, int mode) const {

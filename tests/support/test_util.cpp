@@ -1,7 +1,12 @@
 #include "support/test_util.h"
 
+#include "base/global_variables.h"
+#include "base/owned_text.h"
+#include "vpn/helper_client.h"
+
 #include <glib.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -66,6 +71,58 @@ std::string take_text(char *text) {
     std::string result = text != nullptr ? text : "";
     free(text);
     return result;
+}
+
+}  // namespace veltra_test
+
+namespace veltra_test {
+
+bool start_helper(const std::vector<std::string> &environment) {
+    const pelk_owned_text folder(pelk_global_variable_path_to_dir_new());
+    const std::string helper = std::string(folder ? folder.get() : "") + "veltra-helper";
+    std::error_code ignored;
+    std::filesystem::remove(helper, ignored);
+    std::filesystem::create_symlink(VELTRA_HELPER_PATH, helper, ignored);
+    // The first request starts the receiver thread too, so that a test
+    // counting threads finds it already there.
+    return pelk_helper_client_start(helper.c_str(), environment) == 0 &&
+           pelk_helper_client_ask(PELK_HELPER_ALIVE, -1) != -1;
+}
+
+std::vector<int> children_named(int pid, const std::string &name) {
+    std::vector<int> found;
+    std::error_code ignored;
+    for (const auto &entry : std::filesystem::directory_iterator("/proc", ignored)) {
+        const std::string id = entry.path().filename();
+        if (id.find_first_not_of("0123456789") != std::string::npos) {
+            continue;
+        }
+        // The command name may hold blanks and parentheses; the fields go
+        // on after the last ')': state, then the parent's id.
+        const std::string stat = read_file(entry.path() / "stat");
+        const size_t close = stat.rfind(')');
+        char state = 0;
+        int parent = 0;
+        if (close == std::string::npos || std::sscanf(stat.c_str() + close + 1, " %c %d", &state, &parent) != 2 ||
+            parent != pid || state == 'Z') {
+            continue;
+        }
+        const std::string cmdline = read_file(entry.path() / "cmdline");
+        if (std::filesystem::path(cmdline.substr(0, cmdline.find('\0'))).filename() == name) {
+            found.push_back(std::stoi(id));
+        }
+    }
+    return found;
+}
+
+std::vector<int> openvpn_under(int client) {
+    std::vector<int> found;
+    for (int helper : children_named(client, "veltra-helper")) {
+        for (int openvpn : children_named(helper, "pelk.openvpn.exe")) {
+            found.push_back(openvpn);
+        }
+    }
+    return found;
 }
 
 }  // namespace veltra_test

@@ -3,6 +3,7 @@
 #include <chrono>
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace veltra_test {
 
@@ -38,5 +39,18 @@ int count_occurrences(const std::string &text, const std::string &what);
 
 // Takes over a malloc'd text: its content ("" for nullptr), then frees it.
 std::string take_text(char *text);
+
+// Starts the root helper for this process's engine, as start-up does: a link
+// to the built helper is made in the app folder that
+// pelk_global_variables_init named, and the helper runs from there with
+// exactly environment. True once it has answered a first request.
+bool start_helper(const std::vector<std::string> &environment = {});
+
+// The children of pid whose argument 0 has the file name name (the client's
+// OpenVPN runs a link named after the program, so only argument 0 carries
+// the name); zombies left out.
+std::vector<int> children_named(int pid, const std::string &name);
+// The OpenVPN processes that run under client's root helper.
+std::vector<int> openvpn_under(int client);
 
 }  // namespace veltra_test

@@ -7,8 +7,6 @@
 #include "view_models/main_view_model.h"
 #include "view_models/main_view_model_internal.h"
 #include "views/main_window_controller.h"
-#include "vpn/config_generator_internal.h"
-#include "vpn/dns_resolver_internal.h"
 #include "vpn/vpn_controller.h"
 #include "vpn/vpn_manager_thread.h"
 #include "vpn/vpn_process.h"
@@ -136,8 +134,12 @@ class VpnEngineTest : public veltra_test::ServiceFixture {
     void SetUp() override {
         ServiceFixture::SetUp();
         fs::create_directories(dir_.file("app/openvpn"));
+        fs::create_directories(dir_.file("etc"));
         fs::create_symlink(VELTRA_FAKE_OPENVPN, dir_.file("app/openvpn/pelk.openvpn.exe"));
         g_file_set_contents(dir_.file("app/openvpn/ca.crt").c_str(), "-\n", -1, nullptr);
+        // The helper's files, records and resolver file are the test's own.
+        ASSERT_TRUE(veltra_test::start_helper(
+            {"VELTRA_FILES_DIR=" + dir_.file("run"), "VELTRA_RESOLV_CONF=" + dir_.file("etc/resolv.conf")}));
         ASSERT_EQ(vpn_manager_thread_start(), 0);
         LookupControl::get().install(service_->base_url());
     }
@@ -148,13 +150,12 @@ class VpnEngineTest : public veltra_test::ServiceFixture {
         idle();
         pelk_vpn_controller_on_vpn_stoped();
         pelk_vpn_subprocess_free();
-        g_unsetenv("FAKE_OPENVPN_SCRIPT");
     }
 
+    // The steps of the next OpenVPN stand-in the helper starts.
     void script(const std::string &steps) {
-        const std::string path = dir_.file("script-" + std::to_string(++scripts_));
+        const std::string path = dir_.file("app/openvpn/fake-openvpn.script");
         ASSERT_TRUE(g_file_set_contents(path.c_str(), steps.c_str(), -1, nullptr));
-        g_setenv("FAKE_OPENVPN_SCRIPT", path.c_str(), TRUE);
     }
 
     static bool state_is(pelk_dal_vpn_button_state state) {
@@ -166,8 +167,6 @@ class VpnEngineTest : public veltra_test::ServiceFixture {
     }
     void connect() { vpn_manager_thread_invoke_vpn_start(kAlice.email.c_str(), kAlice.password.c_str(), "198.18.1.1"); }
     std::string log_since(size_t mark) const { return dev_log().substr(mark); }
-
-    int scripts_ = 0;
 };
 
 TEST_F(VpnEngineTest, UnchangedAddressThroughTheTunnelIsAnErrorAndDisconnects) {
@@ -308,7 +307,7 @@ TEST_F(VpnEngineTest, CyclesLeaveNoThreadFileOrDescriptorBehind) {
     drain_main_loop();
     const int threads = count_entries("/proc/self/task");
     const int descriptors = count_entries("/proc/self/fd");
-    const int files = count_entries(g_get_tmp_dir(), "pelk");
+    const int files = count_entries(dir_.file("run"), "pelk");
     for (int cycle = 0; cycle < 20; ++cycle) {
         SCOPED_TRACE(cycle);
         pelk_view_model_main_vpn_state_reset();
@@ -322,7 +321,7 @@ TEST_F(VpnEngineTest, CyclesLeaveNoThreadFileOrDescriptorBehind) {
     EXPECT_TRUE(veltra_test::wait_for([&] { return count_entries("/proc/self/task") == threads; }))
         << count_entries("/proc/self/task") << " threads, " << threads << " before";
     EXPECT_EQ(count_entries("/proc/self/fd"), descriptors);
-    EXPECT_EQ(count_entries(g_get_tmp_dir(), "pelk"), files);
+    EXPECT_EQ(count_entries(dir_.file("run"), "pelk"), files);
     EXPECT_EQ(dev_log().find(kAlice.password), std::string::npos);
 }
 
@@ -437,24 +436,27 @@ TEST_F(VpnEngineTest, WithoutTheAddressOutsideTheTunnelOpenVpnIsNotStarted) {
 // the tunnel up, taken back on the error path before "disconnected", and a
 // failure to set them is the error path rather than a tunnel that leaks.
 TEST_F(VpnEngineTest, PushedNameServersAreSetAtTheMarkerAndTakenBackOnTheErrorPath) {
-    const std::string resolv_conf = dir_.file("resolv.conf");
+    // The helper's resolver file is etc/resolv.conf; the folder moved away
+    // makes it one that cannot be written.
+    const std::string resolv_conf = dir_.file("etc/resolv.conf");
     const std::string original = "nameserver 127.0.0.9\n";
     ASSERT_TRUE(g_file_set_contents(resolv_conf.c_str(), original.c_str(), -1, nullptr));
-    config_generator_files_folder_override(dir_.file("run").c_str());
     struct Case {
         const char *name;
-        std::string file;
+        bool writable;
         const char *outcome;
     };
     const Case cases[] = {
         // The stand-in's "tunnel" shows the same public address, so a tunnel
         // whose name servers were set still ends in the error.
-        {"set_then_taken_back", resolv_conf, "dns: name servers 198.18.4.53 (search vpn.example) set on "},
-        {"cannot_be_set", dir_.file("missing/resolv.conf"), "dns: cannot set name servers 198.18.4.53 "},
+        {"set_then_taken_back", true, "dns: name servers 198.18.4.53 (search vpn.example) set on "},
+        {"cannot_be_set", false, "dns: cannot set name servers 198.18.4.53 "},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
-        pelk_vpn_dns_resolver_resolv_conf_override(c.file.c_str());
+        if (!c.writable) {
+            fs::rename(dir_.file("etc"), dir_.file("etc.away"));
+        }
         const size_t mark = dev_log().size();
         script(
             "out 2026-12-07 14:31:02 TUN/TAP device tun0 opened\\n2026-12-07 14:31:02 PUSH: Received control "
@@ -467,12 +469,15 @@ TEST_F(VpnEngineTest, PushedNameServersAreSetAtTheMarkerAndTakenBackOnTheErrorPa
         ASSERT_TRUE(veltra_test::wait_for([&] { return log_since(mark).find("vpn state: 96\n") != std::string::npos; }))
             << log_since(mark);
         EXPECT_TRUE(idle());
+        if (!c.writable) {
+            fs::rename(dir_.file("etc.away"), dir_.file("etc"));
+        }
         const std::string log = log_since(mark);
         EXPECT_NE(log.find(c.outcome), std::string::npos) << log;
         EXPECT_EQ(veltra_test::read_file(resolv_conf), original);
         EXPECT_FALSE(fs::exists(dir_.file("run/dns.run")));
         const size_t disconnected = log.find("vpn state: 96\n");
-        if (c.file == resolv_conf) {
+        if (c.writable) {
             const size_t back = log.find("dns: name servers 198.18.4.53 (search vpn.example) taken back from ");
             EXPECT_NE(back, std::string::npos) << log;
             EXPECT_LT(back, disconnected) << log;
@@ -481,8 +486,6 @@ TEST_F(VpnEngineTest, PushedNameServersAreSetAtTheMarkerAndTakenBackOnTheErrorPa
             EXPECT_EQ(log.find("public ip: checking the tunnel"), std::string::npos) << log;
         }
     }
-    pelk_vpn_dns_resolver_resolv_conf_override(nullptr);
-    config_generator_files_folder_override(nullptr);
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 #include "base/owned_text.h"
 #include "support/test_util.h"
 #include "vpn/config_generator_internal.h"
+#include "vpn/helper_protocol.h"
 #include "vpn/openvpn_manager.h"
 #include "vpn/vpn_process.h"
 #include "vpn/vpn_process_internal.h"
@@ -48,7 +49,8 @@ std::string read_everything(const pelk_vpn_pipe_ref &pipe, std::vector<size_t> *
     return all;
 }
 
-// An app folder whose OpenVPN program is the scripted stand-in.
+// An app folder whose OpenVPN program is the scripted stand-in, served by
+// the real root helper with its files in the test's own folder.
 class VpnProcessTest : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -58,53 +60,43 @@ class VpnProcessTest : public ::testing::Test {
         ::testing::internal::CaptureStdout();
         pelk_global_variables_init(dir_.file("veltra").c_str());
         ::testing::internal::GetCapturedStdout();
-        config_generator_files_folder_override(dir_.file("run").c_str());
+        ASSERT_TRUE(veltra_test::start_helper({"VELTRA_FILES_DIR=" + dir_.file("run")}));
     }
-    void TearDown() override {
-        pelk_vpn_subprocess_free();
-        g_unsetenv("FAKE_OPENVPN_SCRIPT");
-        config_generator_files_folder_override(nullptr);
-    }
+    void TearDown() override { pelk_vpn_subprocess_free(); }
 
+    // The steps of the next stand-in the helper starts.
     void script(const std::string &steps) {
-        const std::string path = dir_.file("script-" + std::to_string(++scripts_));
-        ASSERT_TRUE(g_file_set_contents(path.c_str(), steps.c_str(), -1, nullptr));
-        g_setenv("FAKE_OPENVPN_SCRIPT", path.c_str(), TRUE);
+        ASSERT_TRUE(g_file_set_contents(dir_.file("openvpn/fake-openvpn.script").c_str(), steps.c_str(), -1, nullptr));
     }
 
-    // Starts the stand-in directly, with files the test made.
+    // Starts the stand-in through the helper, and notes the two files it
+    // was given (the run record names the credentials first).
     void start_child() {
-        g_autofree char *config = nullptr;
-        g_autofree char *credentials = nullptr;
-        int fd = g_file_open_tmp("pelkXXXXXX", &config, nullptr);
-        close(fd);
-        fd = g_file_open_tmp("pelkXXXXXX", &credentials, nullptr);
-        close(fd);
-        config_ = config;
-        credentials_ = credentials;
-        pelk_owned_text program(pelk_global_variable_path_to_openvpn_new());
-        pelk_owned_text cert(pelk_global_variable_path_to_openvpn_cert_new());
-        pelk_vpn_subprocess_new(program.get(), config, cert.get(), credentials);
+        pelk_helper_request start;
+        start.kind = PELK_HELPER_START;
+        start.connection = ++connection_;
+        start.user_name = "alice@example.com";
+        start.password = "correct horse";
+        start.server_address = "198.18.1.1";
+        start.ports = {1194};
+        pelk_vpn_subprocess_new(start);
+        const std::string record = veltra_test::read_file(dir_.file("run/") + config_generator_run_record_name);
+        const size_t first = record.find('\n');
+        credentials_ = record.substr(0, first);
+        config_ = first == std::string::npos ? "" : record.substr(first + 1, record.find('\n', first + 1) - first - 1);
     }
 
     std::string dev_log() const { return veltra_test::read_file(pelk_global_variable_dev_log_path()); }
 
     veltra_test::TempDir dir_;
-    int scripts_ = 0;
+    unsigned int connection_ = 0;
     std::string config_;
     std::string credentials_;
 };
 
 TEST_F(VpnProcessTest, ChildOutputArrivesInPiecesOfAtMost4096Bytes) {
     script("out Initialization Sequence Completed\\n\nerr a warning\\n\nfill 10000 x\nexit 0\n");
-    ::testing::internal::CaptureStdout();
     start_child();
-    const std::string printed = ::testing::internal::GetCapturedStdout();
-    // The command line text goes to standard output between the trace lines.
-    EXPECT_NE(printed.find("vpn_subprocess_free\n --config \"" + config_ + "\" --ca \"" + dir_.file("openvpn/ca.crt") +
-                           "\" --auth-user-pass \"" + credentials_ + "\"Created subprocess: 1 \n"),
-              std::string::npos)
-        << printed;
     const pelk_vpn_pipe_ref out = pelk_vpn_subprocess_out_pipe();
     const pelk_vpn_pipe_ref err = pelk_vpn_subprocess_err_pipe();
     ASSERT_TRUE(out);
@@ -118,6 +110,7 @@ TEST_F(VpnProcessTest, ChildOutputArrivesInPiecesOfAtMost4096Bytes) {
     }
     EXPECT_EQ(read_everything(err), "a warning\n");
 
+    // The helper's trace lands in this process's log, in order.
     const std::string log = dev_log();
     EXPECT_NE(log.find("Creating subprocess\nvpn_subprocess_free\n"), std::string::npos) << log;
     EXPECT_NE(log.find("Created subprocess: 1 \n"), std::string::npos) << log;
@@ -207,22 +200,14 @@ TEST_F(VpnProcessTest, AStoppedReaderStillLogsTheChildsLastWords) {
 
 TEST_F(VpnProcessTest, AMissingProgramIsAFailedStartWithoutChild) {
     const int descriptors = open_descriptors();
-    g_autofree char *config = nullptr;
-    g_autofree char *credentials = nullptr;
-    close(g_file_open_tmp("pelkXXXXXX", &config, nullptr));
-    close(g_file_open_tmp("pelkXXXXXX", &credentials, nullptr));
-    pelk_vpn_subprocess_new(dir_.file("openvpn/missing.exe").c_str(), config, "ca.crt", credentials);
+    fs::remove(dir_.file("openvpn/pelk.openvpn.exe"));
+    start_child();
     EXPECT_NE(dev_log().find("PELK_VPN_MANAGER: CreateProcess failed(2) \n"), std::string::npos) << dev_log();
     EXPECT_EQ(pelk_vpn_subprocess_is_alive(), 0);
     EXPECT_EQ(pelk_vpn_subprocess_read_out(), nullptr);
     EXPECT_EQ(pelk_vpn_subprocess_read_err(), nullptr);
-    EXPECT_FALSE(fs::exists(config));
-    EXPECT_FALSE(fs::exists(credentials));
+    EXPECT_EQ(veltra_test::count_entries(dir_.file("run"), "pelk"), 0);
     EXPECT_EQ(open_descriptors(), descriptors);
-
-    // Files that could not be written: no start at all.
-    pelk_vpn_subprocess_new(dir_.file("openvpn/pelk.openvpn.exe").c_str(), nullptr, "ca.crt", nullptr);
-    EXPECT_EQ(pelk_vpn_subprocess_is_alive(), 0);
 }
 
 TEST_F(VpnProcessTest, ManagerStartsOpenVpnOnFreshFilesAndStopRemovesThem) {
@@ -269,12 +254,13 @@ TEST_F(VpnProcessTest, ManagerStartsOpenVpnOnFreshFilesAndStopRemovesThem) {
     EXPECT_EQ(dev_log().find("correct horse"), std::string::npos);
 
     // A password OpenVPN could not be given, or a server address outside
-    // the allow-list, makes a failed start that leaves no file behind.
+    // the allow-list, is never even asked for: a failed start that leaves
+    // no file behind.
     openvpn_manager_start("alice@example.com", "two\nlines", "198.18.1.1", ports, 2);
     EXPECT_EQ(pelk_vpn_subprocess_is_alive(), 0);
     openvpn_manager_start("alice@example.com", "correct horse", "198.18.1.1\nup /bin/sh", ports, 2);
     EXPECT_EQ(pelk_vpn_subprocess_is_alive(), 0);
-    EXPECT_EQ(veltra_test::count_occurrences(dev_log(), "PELK_VPN_MANAGER: CreateProcess failed("), 2);
+    EXPECT_EQ(veltra_test::count_occurrences(dev_log(), "helper: a request with unsound fields, not sent\n"), 2);
     EXPECT_EQ(veltra_test::count_entries(dir_.file("run"), "pelk"), 0);
     EXPECT_FALSE(fs::exists(run_record));
 }
@@ -317,7 +303,6 @@ void end_and_reap(pid_t pid) {
 }
 
 TEST_F(VpnProcessTest, StrayProcessesAreKilledByExactName) {
-    g_unsetenv("FAKE_OPENVPN_SCRIPT");  // the stand-ins just wait
     fs::create_directories(dir_.file("stray"));
     fs::create_symlink(VELTRA_FAKE_OPENVPN, dir_.file("stray/pelk.openvpn.exe"));
     fs::copy_file(VELTRA_FAKE_OPENVPN, dir_.file("stray/copy"));
@@ -358,6 +343,8 @@ TEST_F(VpnProcessTest, StrayProcessesAreKilledByExactName) {
         return true;
     }));
 
+    // Only the program's own name may be asked for.
+    killProcessByName("sleep");
     pelk_vpn_subprocess_free();  // no child on record: kill by name
 
     for (size_t i = 0; i < pids.size(); ++i) {

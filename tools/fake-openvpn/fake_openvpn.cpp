@@ -2,7 +2,9 @@
 // cannot be made to show on Linux: output with chosen piece boundaries, the
 // "With Errors" marker, ignoring SIGTERM, exiting on cue.
 //
-// It runs the steps of the file named by FAKE_OPENVPN_SCRIPT, one a line:
+// It runs the steps of the file named by FAKE_OPENVPN_SCRIPT, or else of
+// "fake-openvpn.script" beside the path it was started as (the root helper
+// starts OpenVPN with an environment of its own), one a line:
 //   out TEXT        write TEXT to standard output in one write (\n \r \t \\)
 //   err TEXT        the same on standard error
 //   fill N C        write N bytes of character C to standard output at once
@@ -69,11 +71,18 @@ void write_whole(int fd, const std::string &bytes) {
 }  // namespace
 
 int main(int argc, char **argv) {
-    const char *script_path = getenv("FAKE_OPENVPN_SCRIPT");
-    if (script_path == nullptr) {
-        wait_for_signal();
+    std::string script_path;
+    if (const char *named = getenv("FAKE_OPENVPN_SCRIPT")) {
+        script_path = named;
+    } else if (argc > 0) {
+        const std::string self = argv[0];
+        const size_t slash = self.find_last_of('/');
+        script_path = (slash == std::string::npos ? std::string(".") : self.substr(0, slash)) + "/fake-openvpn.script";
     }
     std::ifstream script(script_path);
+    if (!script) {
+        wait_for_signal();
+    }
     std::string line;
     while (std::getline(script, line)) {
         const size_t space = line.find(' ');
