@@ -40,6 +40,7 @@ void pelk_ui_report_vpn_disconnected(void) { PELK_UI_REPORT(engine.on_vpn_discon
 void pelk_ui_report_vpn_after_disconnected(void) { PELK_UI_REPORT(engine.on_vpn_after_disconnected) }
 void pelk_ui_report_vpn_state_reset(void) { PELK_UI_REPORT(engine.on_vpn_state_reset) }
 void pelk_ui_report_vpn_state_set(pelk_dal_vpn_button_state value) { PELK_UI_REPORT(engine.on_vpn_state_set, value) }
+void pelk_ui_report_forget_initial_ip(void) { PELK_UI_REPORT(engine.forget_initial_ip) }
 void pelk_ui_report_update_public_ip(void) { PELK_UI_REPORT(engine.update_public_ip) }
 void pelk_ui_report_connection_begin(unsigned int connection, int alive) {
     PELK_UI_REPORT(engine.on_connection_begin, connection, alive)

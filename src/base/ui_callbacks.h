@@ -22,6 +22,7 @@ struct pelk_engine_callbacks {
     void (*on_vpn_state_reset)(void);
     void (*on_vpn_state_set)(pelk_dal_vpn_button_state value);
     int (*has_initial_ip)(void);
+    void (*forget_initial_ip)(void);
     void (*update_public_ip)(void);
     void (*on_connection_begin)(unsigned int connection, int alive);
     void (*on_connection_end)(void);
@@ -66,6 +67,7 @@ void pelk_ui_report_vpn_state_reset(void);
 void pelk_ui_report_vpn_state_set(pelk_dal_vpn_button_state value);
 // 0 when no entry is installed: no address outside the tunnel is known.
 int pelk_ui_report_has_initial_ip(void);
+void pelk_ui_report_forget_initial_ip(void);
 void pelk_ui_report_update_public_ip(void);
 void pelk_ui_report_connection_begin(unsigned int connection, int alive);
 void pelk_ui_report_connection_end(void);

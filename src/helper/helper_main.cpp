@@ -47,6 +47,8 @@ void settle_environment() {
         const std::string records = variable("VELTRA_RECORDS_DIR");
         const std::string resolv_conf = variable("VELTRA_RESOLV_CONF");
         const std::string resolvectl = variable("VELTRA_RESOLVECTL");
+        const char *omit = getenv("VELTRA_LEAK_BLOCK_OMIT");
+        pelk_helper_server_leak_block_omits(omit);
         if (!files.empty()) {
             config_generator_files_folder_override(files.c_str());
         }

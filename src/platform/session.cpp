@@ -27,7 +27,7 @@ constexpr int kAccessibilityTimeoutMs = 2000;
 // The variables a direct start may use to point the root helper at other
 // folders and programs (tests, development).
 constexpr const char *kHelperVariables[] = {"VELTRA_FILES_DIR", "VELTRA_RECORDS_DIR", "VELTRA_RESOLV_CONF",
-                                            "VELTRA_RESOLVECTL"};
+                                            "VELTRA_RESOLVECTL", "VELTRA_LEAK_BLOCK_OMIT"};
 
 enum class Start { kOwn, kPkexec, kSudo };
 

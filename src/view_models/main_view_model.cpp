@@ -452,6 +452,13 @@ void pelk_view_model_main_geo_remote_reset(void) {
     clear_remote_locked();
 }
 
+void pelk_view_model_main_geo_initial_reset(void) {
+    std::lock_guard<std::mutex> initial_ip_guard(initial_ip_lock);
+    std::lock_guard<std::mutex> initial_country_guard(initial_country_lock);
+    release(initial_ip);
+    release(initial_country);
+}
+
 char *pelk_view_model_main_ip_get_new(void) {
     std::lock_guard<std::mutex> remote_guard(remote_ip_lock);
     std::lock_guard<std::mutex> initial_guard(initial_ip_lock);

@@ -86,6 +86,9 @@ void pelk_view_model_main_geo_set(const char *ip, const char *country_code);
 // connection, or of none, changes nothing.
 void pelk_view_model_main_geo_set_for(unsigned int connection, const char *ip, const char *country_code);
 void pelk_view_model_main_geo_remote_reset(void);
+// Forgets the address seen without a tunnel, so that the next lookup
+// learns it anew (each connect does, before its OpenVPN starts).
+void pelk_view_model_main_geo_initial_reset(void);
 // New texts (pelk_string_helper_string_free): the address seen through the
 // tunnel, else the one without; its country; its flag picture's path.
 char *pelk_view_model_main_ip_get_new(void);

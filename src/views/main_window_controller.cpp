@@ -56,6 +56,7 @@ pelk_engine_callbacks pelk_main_window_controller_engine_callbacks(void) {
         .on_vpn_state_reset = pelk_view_model_main_vpn_state_reset,
         .on_vpn_state_set = pelk_view_model_main_vpn_state_set,
         .has_initial_ip = pelk_view_model_main_has_initial_ip,
+        .forget_initial_ip = pelk_view_model_main_geo_initial_reset,
         .update_public_ip = pelk_view_model_main_update_public_ip,
         .on_connection_begin = pelk_view_model_main_connection_begin,
         .on_connection_end = pelk_view_model_main_connection_end,

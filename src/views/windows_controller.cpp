@@ -19,6 +19,7 @@
 #include "views/modal_views.h"
 #include "views/windows_controller_internal.h"
 #include "vpn/openvpn_manager.h"
+#include "vpn/vpn_controller.h"
 #include "vpn/vpn_manager_thread.h"
 
 // Applies the common properties to window, puts view in it, shows it.
@@ -226,7 +227,21 @@ void pelk_windows_controller_on_main_start(void) {
 
 void pelk_windows_controller_on_main_end(void) {
     pelk_write_dev_log("Windows controller - on main end enter\n");
+    // A connection of this window ends with it: asked to disconnect first,
+    // its watchers told that the child about to be ended is no error, and
+    // nothing of it reported to the next sign-in's window.
+    const pelk_dal_vpn_button_state state = pelk_view_model_main_vpn_state_get();
+    if ((state & (PELK_DAL_VPN_BUTTON_STATE_CONNECTED | PELK_DAL_VPN_BUTTON_STATE_CONNECTING |
+                  PELK_DAL_VPN_BUTTON_STATE_DISCONNECTING)) != 0) {
+        pelk_view_model_main_connection_end();
+        pelk_vpn_controller_on_vpn_stoped();
+        vpn_manager_thread_invoke_vpn_stop_for_log_out();
+    }
+    pelk_view_model_main_vpn_state_reset();
     openvpn_manager_stop();
+    // The connection is given up with its window: the login window must
+    // reach the account service at once, not after the disconnect's waits.
+    openvpn_manager_unblock();
     if (main_window != nullptr) {
         gtk_widget_destroy(main_window);
     }

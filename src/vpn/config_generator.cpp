@@ -30,9 +30,13 @@ constexpr size_t kRemoteLineSize = 256;
 constexpr const char *kHead[] = {
     "client\n", "dev tun\n", "proto udp\n", "tun-mtu 1500\n", "tun-mtu-extra 32\n", "mssfix 1450\n", "remote-random\n",
 };
+// The last line is not the original file's: without it any certificate of
+// the VPN servers' CA, another user's client certificate included, could act
+// as the server.
 constexpr const char *kTail[] = {
-    "resolv-retry infinite\n", "nobind\n",       "persist-key\n", "persist-tun\n",      "persist-remote-ip\n",
-    "auth-user-pass\n",        "auth-nocache\n", "comp-lzo\n",    "reneg-sec 604800\n", "verb 3\n",
+    "resolv-retry infinite\n",  "nobind\n",       "persist-key\n", "persist-tun\n",      "persist-remote-ip\n",
+    "auth-user-pass\n",         "auth-nocache\n", "comp-lzo\n",    "reneg-sec 604800\n", "verb 3\n",
+    "remote-cert-tls server\n",
 };
 
 // File names: the prefix and six letters or digits, as g_file_new_tmp makes

@@ -500,3 +500,18 @@ void pelk_vpn_dns_resolver_undo_recorded(void) {
     }
     undo_locked(earlier, " of an earlier run");
 }
+
+void pelk_vpn_dns_resolver_tunnel(unsigned int connection, std::string *device, bool *pushed_servers) {
+    std::lock_guard<std::mutex> guard(dns_lock);
+    device->clear();
+    *pushed_servers = false;
+    if (connection != 0 && connection == reading_connection) {
+        *device = options.device;
+        *pushed_servers = !options.servers.empty();
+    }
+}
+
+std::string pelk_vpn_dns_resolver_resolv_conf_path(void) {
+    std::lock_guard<std::mutex> guard(dns_lock);
+    return resolv_conf_path();
+}

@@ -101,6 +101,7 @@ pelk_helper_refusal check(const pelk_helper_request &request) {
     case PELK_HELPER_STOP:
     case PELK_HELPER_KILL_STRAY:
     case PELK_HELPER_CLEAN_UP:
+    case PELK_HELPER_UNBLOCK:
         return PELK_HELPER_SOUND;
     case PELK_HELPER_DNS_APPLY:
         return request.connection != 0 ? PELK_HELPER_SOUND : PELK_HELPER_BAD_CONNECTION;

@@ -29,8 +29,11 @@ enum pelk_helper_request_kind : uint8_t {
     // Delete the files, and take back the name servers, that a client that
     // died left on record.
     PELK_HELPER_CLEAN_UP = 5,
-    // Set the name servers the tunnel of a connection pushed.
+    // Set the name servers the tunnel of a connection pushed, and let its
+    // device through the leak block.
     PELK_HELPER_DNS_APPLY = 6,
+    // Remove the leak block: the disconnect has ended.
+    PELK_HELPER_UNBLOCK = 7,
 };
 
 // Limits of the fields; anything beyond is refused, not cut.

@@ -34,3 +34,8 @@ int openvpn_manager_stop(void) {
     std::call_once(earlier_run_cleaned, [] { pelk_helper_client_ask(PELK_HELPER_CLEAN_UP, 0); });
     return 0;
 }
+
+int openvpn_manager_unblock(void) {
+    pelk_helper_client_ask(PELK_HELPER_UNBLOCK, 0);
+    return 0;
+}

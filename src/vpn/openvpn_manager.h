@@ -15,3 +15,7 @@ int openvpn_manager_start(const char *user_name, const char *password, const cha
 // the files, and takes back the name servers, that an earlier client that
 // died left on record. Returns 0.
 int openvpn_manager_stop(void);
+
+// The disconnect has ended (or the connection was given up at log out): the
+// leak block set with OpenVPN's start goes. Returns 0.
+int openvpn_manager_unblock(void);

@@ -52,6 +52,9 @@ struct Manager {
     std::atomic<bool> started{false};
     // The number of the child started last; 0 before the first.
     std::atomic<unsigned int> connection{0};
+    // The window the running or next disconnect belongs to is gone (log
+    // out): its steps are carried out but no longer reported upward.
+    std::atomic<bool> quiet{false};
     std::mutex request_lock;
     Request vpn_manager_request;
 };
@@ -73,17 +76,29 @@ void request_ports(const Request &job) {
     http_response_free(response);
 }
 
+// A log out while this connect ran: it goes no further, and the disconnect
+// asked for with the log out takes back what it started.
+bool abandoned() {
+    if (!manager().quiet) {
+        return false;
+    }
+    pelk_write_dev_log("vpn_manager_thread - log out: connect abandoned\n");
+    return true;
+}
+
 void connect_job() {
     pelk_write_dev_log("vpn_manager_thread - connect enter\n");
+    // A connect is asked for from a window: its steps are reported again.
+    manager().quiet = false;
     pelk_ui_report_vpn_state_reset();
     pelk_ui_report_vpn_state_set(PELK_DAL_VPN_BUTTON_STATE_CONNECTING);
 
     // The tunnel is judged by the change of the public address, so the
-    // address without it must be known first; the lookup at start may have
-    // failed (no network yet) and must not be taken from the tunnel.
-    if (!pelk_ui_report_has_initial_ip()) {
-        pelk_ui_report_update_public_ip();
-    }
+    // address without it must be known, and known now: after a move to
+    // another network a tunnel that leaks would show the new address, which
+    // differs from one looked up before, and pass for one that works.
+    pelk_ui_report_forget_initial_ip();
+    pelk_ui_report_update_public_ip();
 
     Request job;
     {
@@ -99,37 +114,53 @@ void connect_job() {
         job.ports = manager().vpn_manager_request.ports;
     }
 
-    // The start-up lookup may have brought the address meanwhile; without
-    // it no answer through the tunnel could be told from one without.
+    // Without it no answer through the tunnel could be told from one
+    // without. (A start-up lookup landing meanwhile also saw no tunnel.)
     if (!pelk_ui_report_has_initial_ip()) {
         pelk_write_dev_log("vpn_manager_thread - no address outside the tunnel known, OpenVPN not started\n");
         pelk_ui_report_vpn_error();
         return;
     }
 
+    if (abandoned()) {
+        return;
+    }
     pelk_write_dev_log("vpn_manager thread - openvpn_manager_start!\n");
     openvpn_manager_start(job.user_name.c_str(), job.password.get(), job.server_address.c_str(), job.ports.data(),
                           static_cast<int>(job.ports.size()));
     // Numbered before its readers start, so that the tunnel check their
     // output asks for carries this child's number.
     const unsigned int connection = manager().connection.fetch_add(1) + 1;
+    if (abandoned()) {
+        return;
+    }
     pelk_ui_report_connection_begin(connection, pelk_vpn_subprocess_is_alive());
     pelk_vpn_controller_on_vpn_started();
     pelk_write_dev_log("vpn_manager_thread - connect done\n");
 }
 
+// A report of the disconnect, unless the window it belongs to is gone.
+void report(void (*step)(void)) {
+    if (!manager().quiet) {
+        step();
+    }
+}
+
 void disconnect_job() {
     pelk_write_dev_log("vpn_manager_thread - disconnect enter\n");
     pelk_ui_report_connection_end();
-    pelk_ui_report_vpn_disconnecting();
+    report(pelk_ui_report_vpn_disconnecting);
     pelk_vpn_controller_on_vpn_stoped();
     vpn_manager_thread_sleep(kPollMs);
     openvpn_manager_stop();
     pelk_ui_report_vpn_stopped();
     vpn_manager_thread_sleep(kAfterStopMs);
-    pelk_ui_report_vpn_disconnected();
+    // Nothing leaves outside the tunnel until the window stops saying
+    // "Disconnecting...".
+    openvpn_manager_unblock();
+    report(pelk_ui_report_vpn_disconnected);
     vpn_manager_thread_sleep(kAfterDisconnectedMs);
-    pelk_ui_report_vpn_after_disconnected();
+    report(pelk_ui_report_vpn_after_disconnected);
     pelk_write_dev_log("vpn_manager_thread - disconnect done\n");
 }
 
@@ -212,6 +243,11 @@ void vpn_manager_thread_invoke_vpn_start(const char *user_name, const char *pass
 }
 
 void vpn_manager_thread_invoke_vpn_stop(void) { manager().vpn_manager_command = kDisconnect; }
+
+void vpn_manager_thread_invoke_vpn_stop_for_log_out(void) {
+    manager().quiet = true;
+    manager().vpn_manager_command = kDisconnect;
+}
 
 void vpn_manager_thread_on_server_ports_loaded(int *ports, int count) {
     std::vector<int32_t> list(ports, ports + (ports != nullptr && count > 0 ? count : 0));

@@ -15,6 +15,10 @@ int vpn_manager_thread_start(void);
 void vpn_manager_thread_invoke_vpn_start(const char *user_name, const char *password, const char *server_address);
 // Asks for a disconnect; returns at once.
 void vpn_manager_thread_invoke_vpn_stop(void);
+// Log out: asks for a disconnect (or lets the one under way go on) whose
+// steps are no longer reported upward, so nothing of it reaches the next
+// sign-in's window. Returns at once.
+void vpn_manager_thread_invoke_vpn_stop_for_log_out(void);
 
 // The number of the OpenVPN child the manager started last (1, 2, ...; 0
 // before the first): what a tunnel check is made for.

@@ -221,6 +221,9 @@ TEST_F(CrashE2e, NextStartEndsTheStrayOpenVpnAndDeletesItsFiles) {
         return !fs::exists("/proc/" + std::to_string(helpers.front()));
     })) << "the helper outlived its window";
     ASSERT_FALSE(stray_ended()) << "OpenVPN ended with its client";
+    // Its leak block stays with it: nothing leaves but through the tunnel.
+    EXPECT_TRUE(veltra_test::sandbox_leak_block_present());
+    EXPECT_FALSE(veltra_test::sandbox_reach().ipv6);
     EXPECT_TRUE(fs::exists(credentials));
     EXPECT_NE(routes(), baseline);
 
@@ -233,6 +236,10 @@ TEST_F(CrashE2e, NextStartEndsTheStrayOpenVpnAndDeletesItsFiles) {
     EXPECT_TRUE(veltra_test::wait_for([&] { return !fs::exists(config) && !fs::exists(credentials); }, 30s))
         << run_log(second);
     EXPECT_TRUE(veltra_test::wait_for([&] { return routes() == baseline; }, 30s)) << routes();
+    // The next start removed both: no block, and everything reaches inet.
+    EXPECT_TRUE(veltra_test::wait_for([] { return !veltra_test::sandbox_leak_block_present(); }, 30s));
+    const veltra_test::SandboxReach after = veltra_test::sandbox_reach();
+    EXPECT_EQ(after, (veltra_test::SandboxReach{true, true, true})) << veltra_test::describe(after);
     EXPECT_TRUE(veltra_test::wait_for(
         [&] { return run_log(second).find("Windows controller - on login start enter\n") != std::string::npos; }, 60s))
         << run_log(second);

@@ -201,18 +201,20 @@ TEST_F(StartupE2e, TwentyAutoConnectStartUpsReachConnectedWithoutAnError) {
         if (!exited) {
             end_and_reap(client);
         }
-        // With the client and its helper gone, OpenVPN is ours: ended before
-        // the next start, and the helper reaped.
-        EXPECT_TRUE(veltra_test::wait_for([] {
-            while (waitpid(-1, nullptr, WNOHANG) > 0) {
-            }
-            return veltra_test::children_named(getpid(), "veltra-helper").empty();
-        }));
-        for (pid_t child : veltra_test::children_named(getpid(), "pelk.openvpn.exe")) {
-            end_and_reap(child);
-        }
-        EXPECT_TRUE(veltra_test::children_named(getpid(), "pelk.openvpn.exe").empty());
-        EXPECT_TRUE(veltra_test::wait_for([&] { return routes() == baseline; })) << routes();
+        // With the client gone its helper ends, and OpenVPN becomes ours:
+        // ended before the next start.
+        EXPECT_TRUE(veltra_test::wait_for(
+            [&] {
+                while (waitpid(-1, nullptr, WNOHANG) > 0) {
+                }
+                for (pid_t child : veltra_test::children_named(getpid(), "pelk.openvpn.exe")) {
+                    end_and_reap(child);
+                }
+                return veltra_test::children_named(getpid(), "veltra-helper").empty() &&
+                       veltra_test::children_named(getpid(), "pelk.openvpn.exe").empty() && routes() == baseline;
+            },
+            std::chrono::seconds(30)))
+            << routes();
 
         log = client_log(client);
         const std::vector<unsigned int> states = states_in(log);

@@ -117,10 +117,16 @@ class DnsE2e : public ::testing::Test {
     std::string back_line_;
 };
 
+// While connected nothing leaves outside the tunnel: not IPv6 (the tunnel
+// carries none), not IPv4 bound to home's own device.
+const veltra_test::SandboxReach kOpen{true, true, true};
+const veltra_test::SandboxReach kTunnelOnly{true, false, false};
+
 TEST_F(DnsE2e, LookupsGoThroughTheTunnelOnlyWhileItIsUpAndTheFileComesBackAfterACrash) {
     const FileIdentity before = resolv_conf();
     ASSERT_FALSE(before.bytes.empty());
     ASSERT_EQ(lookup(name_), local_) << "the local network's name server does not answer";
+    ASSERT_EQ(veltra_test::sandbox_reach(), kOpen) << veltra_test::describe(veltra_test::sandbox_reach());
 
     std::unique_ptr<GuiSession> gui = start(env("VELTRA_SANDBOX_EMAIL"), env("VELTRA_SANDBOX_PASSWORD"), true);
     ASSERT_NE(gui, nullptr);
@@ -142,6 +148,9 @@ TEST_F(DnsE2e, LookupsGoThroughTheTunnelOnlyWhileItIsUpAndTheFileComesBackAfterA
         << during.bytes;
     // Written in place: the mounted file is still the one mounted.
     EXPECT_EQ(during.inode, before.inode);
+    const veltra_test::SandboxReach connected = veltra_test::sandbox_reach();
+    EXPECT_EQ(connected, kTunnelOnly) << veltra_test::describe(connected);
+    EXPECT_TRUE(veltra_test::sandbox_leak_block_present());
 
     // Disconnect with the button: the file is taken back before
     // "Disconnected!", byte for byte.
@@ -154,6 +163,9 @@ TEST_F(DnsE2e, LookupsGoThroughTheTunnelOnlyWhileItIsUpAndTheFileComesBackAfterA
     EXPECT_EQ(resolv_conf().bytes, before.bytes);
     EXPECT_EQ(resolv_conf().inode, before.inode);
     EXPECT_EQ(lookup(name_), local_);
+    // The block went with the connection, before "Disconnected!".
+    EXPECT_FALSE(veltra_test::sandbox_leak_block_present());
+    EXPECT_EQ(veltra_test::sandbox_reach(), kOpen);
     gui->shot("disconnected");
 
     // Connected again, then the window is killed: its helper ends with it,
@@ -175,6 +187,9 @@ TEST_F(DnsE2e, LookupsGoThroughTheTunnelOnlyWhileItIsUpAndTheFileComesBackAfterA
     })) << "the helper outlived its window";
     EXPECT_EQ(lookup(name_), tunnel_) << "the crash took the name servers back by itself";
     EXPECT_NE(resolv_conf().bytes, before.bytes);
+    // The block stays with the OpenVPN that outlives its window.
+    EXPECT_TRUE(veltra_test::sandbox_leak_block_present());
+    EXPECT_EQ(veltra_test::sandbox_reach(), kTunnelOnly);
     gui.reset();
 
     // Then a reboot: OpenVPN ends with the machine and /run is emptied; the
@@ -186,6 +201,7 @@ TEST_F(DnsE2e, LookupsGoThroughTheTunnelOnlyWhileItIsUpAndTheFileComesBackAfterA
         return !g_file_test(("/proc/" + std::to_string(openvpn)).c_str(), G_FILE_TEST_EXISTS);
     }));
     veltra_test::run_program({"rm", "-rf", "/run/veltra"});
+    veltra_test::run_program({"nft", "delete", "table", "inet", "veltra_leak_block"});
     ASSERT_TRUE(g_file_test("/var/lib/veltra/dns.run", G_FILE_TEST_EXISTS));
     EXPECT_NE(resolv_conf().bytes, before.bytes) << "still naming the tunnel's server, which is gone";
 
@@ -201,6 +217,7 @@ TEST_F(DnsE2e, LookupsGoThroughTheTunnelOnlyWhileItIsUpAndTheFileComesBackAfterA
     EXPECT_EQ(resolv_conf().inode, before.inode);
     EXPECT_EQ(resolv_conf().mode, before.mode);
     EXPECT_EQ(lookup(name_), local_);
+    EXPECT_EQ(veltra_test::sandbox_reach(), kOpen);
     EXPECT_FALSE(g_file_test("/var/lib/veltra/dns.run", G_FILE_TEST_EXISTS));
     int status = 0;
     while (waitpid(-1, &status, WNOHANG) > 0) {

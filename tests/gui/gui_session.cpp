@@ -203,6 +203,7 @@ std::unique_ptr<GuiSession> GuiSession::start(const std::string &service_base_ur
         session->before_client_kept_ = options.before_client(session->display_.display());
     }
     session->through_pkexec_ = options.through_pkexec;
+    session->extra_environment_ = options.environment;
     if (!session->watch_maps() || !session->write_stand_ins(options) || (options.tray && !session->start_tray()) ||
         !session->start_client(service_base_url, ca_file, options.app_parts)) {
         return nullptr;
@@ -366,6 +367,9 @@ bool GuiSession::start_client(const std::string &service_base_url, const std::st
     } else {
         env.insert(env.end(), {"VELTRA_NO_ELEVATION=1", "HOME=" + home_.path(),
                                "XDG_CONFIG_HOME=" + home_.file("config"), "XDG_DATA_HOME=" + home_.file("data")});
+    }
+    if (!through_pkexec_) {
+        env.insert(env.end(), extra_environment_.begin(), extra_environment_.end());
     }
     pid_ = spawn({home_.file("app/veltra")}, env, home_.file("app"), home_.file("client.out"));
     return pid_ > 0;

@@ -74,6 +74,8 @@ struct GuiOptions {
     // compiled service and the system's CAs). Needs root; without it the
     // client starts as below.
     bool through_pkexec = false;
+    // More of the client's environment ("NAME=value"), in a direct start.
+    std::vector<std::string> environment;
     // Runs once the display is up, before the client starts (display name);
     // what it returns lives until the display goes.
     std::function<std::shared_ptr<void>(const std::string &display)> before_client;
@@ -196,6 +198,7 @@ class GuiSession {
     std::vector<ClientWindow> mapped_;
     pid_t tray_pid_ = -1;
     bool through_pkexec_ = false;
+    std::vector<std::string> extra_environment_;
     pid_t pid_ = -1;
     int exit_status_ = -1;
 };

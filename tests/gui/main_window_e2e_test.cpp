@@ -484,6 +484,29 @@ TEST_F(MainWindowE2e, SettingsSwitchesWriteAtOnceAndLogOutBuildsAFreshMainView) 
     gui->click(*second, kServerRow.x + kFar, kServerRow.y + kNear);
     gui->shot("fresh_list_cancelled", [&](const Screenshot &s) { return s.same_area(again, kConnect); });
     EXPECT_EQ(gui->setting("password").value_or(""), "");
+
+    // Log out while connected, then while connecting: the connection ends
+    // with its window, and the next sign-in starts from "Ready!" with no
+    // disconnect or error of the old one reaching it.
+    std::optional<ClientWindow> current = second;
+    for (const bool wait_for_green : {true, false}) {
+        SCOPED_TRACE(wait_for_green ? "connected" : "connecting");
+        gui->click(*current, kConnect);
+        follow(*gui, *current, Picture::grey, wait_for_green ? Picture::green : Picture::orange);
+        const size_t mark = gui->dev_log().size();
+        gui->click(*current, kLogOut);
+        Screenshot signed_in;
+        const std::optional<ClientWindow> next = sign_in(*gui, kFirstX + 40, kFirstY + 30, &signed_in, current->id);
+        ASSERT_TRUE(next) << gui->dev_log();
+        EXPECT_TRUE(veltra_test::wait_for(
+            [&] { return gui->dev_log().find("vpn_manager_thread - disconnect done\n", mark) != std::string::npos; },
+            30s));
+        EXPECT_EQ(states(gui->dev_log().substr(mark)), " 1 ") << gui->dev_log().substr(mark);
+        EXPECT_EQ(picture(gui->shot("signed_in_after_log_out")), Picture::grey);
+        EXPECT_EQ(gui->openvpn_child(), -1);
+        EXPECT_FALSE(veltra_test::sandbox_leak_block_present());
+        current = next;
+    }
     // Timers of the first view left running would have drawn destroyed widgets.
     EXPECT_EQ(gui->client_output().find("CRITICAL"), std::string::npos) << gui->client_output();
 }
@@ -530,7 +553,15 @@ TEST_F(MainWindowE2e, AutoConnectTurnsGreenAndAKilledTunnelShowsItsLog) {
     const Screenshot error = gui->shot("error");
     ASSERT_EQ(picture(error), Picture::red);
     EXPECT_FALSE(flat(error, kDetails)) << "no \"Click for details\"";
+    // "Error! Disconnecting...": the tunnel is gone, and nothing leaves
+    // without it, not even over IPv4 (the default route is home's own again).
+    ASSERT_TRUE(veltra_test::wait_for([&] { return states(gui->dev_log().substr(mark)).ends_with(" 80 "); }));
+    const veltra_test::SandboxReach disconnecting = veltra_test::sandbox_reach();
+    EXPECT_EQ(disconnecting, veltra_test::SandboxReach{}) << veltra_test::describe(disconnecting);
+    EXPECT_TRUE(states(gui->dev_log().substr(mark)).ends_with(" 80 ")) << "checked too late";
     EXPECT_TRUE(veltra_test::wait_for([&] { return states(gui->dev_log().substr(mark)).ends_with(" 96 "); }, 30s));
+    EXPECT_EQ(veltra_test::sandbox_reach(), (veltra_test::SandboxReach{true, true, true}));
+    EXPECT_FALSE(veltra_test::sandbox_leak_block_present());
     const Screenshot disconnected = gui->shot("error_disconnected");
     EXPECT_EQ(picture(disconnected), Picture::red);
     EXPECT_TRUE(disconnected.same_area(error, kDetails));

@@ -1,6 +1,7 @@
 // The root helper as a program of the user's session meets it: its socket.
 // Every field is hostile input; a refused request starts nothing and leaves
 // no file; the program links nothing of the toolkit, X, libcurl or D-Bus.
+#include "helper/helper_leak_block.h"
 #include "support/reference_service.h"
 #include "support/test_util.h"
 #include "vpn/helper_protocol.h"
@@ -8,6 +9,7 @@
 #include <fcntl.h>
 #include <glib.h>
 #include <gtest/gtest.h>
+#include <sched.h>
 #include <spawn.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
@@ -15,6 +17,7 @@
 
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -116,7 +119,7 @@ TEST(HelperProtocol, MalformedFramesAreRefused) {
     const Case cases[] = {
         {"empty", "", PELK_HELPER_TRUNCATED},
         {"unknown kind 0", std::string(1, '\0'), PELK_HELPER_UNKNOWN_KIND},
-        {"unknown kind 7", "\x07", PELK_HELPER_UNKNOWN_KIND},
+        {"unknown kind 8", "\x08", PELK_HELPER_UNKNOWN_KIND},
         {"a reply sent back", std::string(1, char(PELK_HELPER_REPLY)) + u32(0), PELK_HELPER_TRAILING},
         {"bytes after a stop", "\x03x", PELK_HELPER_TRAILING},
         {"dns apply without connection", "\x06", PELK_HELPER_TRUNCATED},
@@ -149,7 +152,7 @@ class HelperProgramTest : public ::testing::Test {
         const std::string helper = dir_.file("app/veltra-helper");
         const std::string files = "VELTRA_FILES_DIR=" + dir_.file("run");
         char *argv[] = {const_cast<char *>(helper.c_str()), nullptr};
-        char *envp[] = {const_cast<char *>(files.c_str()), nullptr};
+        char *envp[] = {const_cast<char *>(files.c_str()), const_cast<char *>("VELTRA_LEAK_BLOCK_OMIT=all"), nullptr};
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_adddup2(&actions, pair[1], 3);
@@ -217,6 +220,124 @@ TEST_F(HelperProgramTest, HostileRequestsStartNothingAndLeaveNoFile) {
     EXPECT_EQ(ask("\x03"), 0);
     EXPECT_EQ(veltra_test::count_entries(dir_.file("run"), "pelk"), 0);
     EXPECT_EQ(log_.find("pw\n"), std::string::npos) << "a secret reached the log";
+}
+
+TEST(LeakBlock, TheRulesLetOutOnlyWhatTheyName) {
+    pelk_helper_leak_block block;
+    block.server_addresses = {"198.18.1.1", "2001:db8::1"};
+    block.ports = {1194, 1195};
+    struct Case {
+        const char *name;
+        std::function<void(pelk_helper_leak_block *)> change;
+        std::vector<std::string> present;
+        std::vector<std::string> absent;
+    };
+    const Case cases[] = {
+        {"before the tunnel",
+         [](pelk_helper_leak_block *) {},
+         {"ip daddr { 198.18.1.1 } udp dport { 1194, 1195 } accept", "ip6 daddr { 2001:db8::1 } udp dport",
+          "oifname \"lo\" accept", "meta nfproto ipv4 drop\n    meta nfproto ipv6 drop\n  }"},
+         {"oifname \"tun"}},
+        {"the tunnel up",
+         [](pelk_helper_leak_block *b) { b->tunnel_device = "tun3"; },
+         {"oifname \"tun3\" accept"},
+         {}},
+        {"a device name that is not one",
+         [](pelk_helper_leak_block *b) { b->tunnel_device = "tun0\" accept\n    oifname \"eth0"; },
+         {},
+         {"eth0", "tun0"}},
+        {"no ports: no server rule",
+         [](pelk_helper_leak_block *b) {
+             b->ports = {0, 70000};
+         },
+         {},
+         {"daddr {"}},
+        {"an address that is not one",
+         [](pelk_helper_leak_block *b) {
+             b->server_addresses = {"198.18.1.1 } accept", "0.0.0.0/0"};
+         },
+         {},
+         {"daddr {"}},
+        {"local resolvers",
+         [](pelk_helper_leak_block *b) {
+             b->resolvers = {"192.168.1.1", "fe80::1"};
+         },
+         {"ip daddr { 192.168.1.1 } meta l4proto { udp, tcp } th dport 53 accept", "ip6 daddr { fe80::1 }"},
+         {}},
+        {"IPv6 drop left out (tests)",
+         [](pelk_helper_leak_block *b) { b->drop_ipv6 = false; },
+         {"meta nfproto ipv4 drop"},
+         {"meta nfproto ipv6 drop"}},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        pelk_helper_leak_block changed = block;
+        c.change(&changed);
+        const std::string rules = pelk_helper_leak_block_ruleset(changed);
+        EXPECT_EQ(rules.rfind("table inet veltra_leak_block\ndelete table inet veltra_leak_block\n", 0), 0u) << rules;
+        for (const std::string &line : c.present) {
+            EXPECT_NE(rules.find(line), std::string::npos) << line << " in\n" << rules;
+        }
+        for (const std::string &line : c.absent) {
+            EXPECT_EQ(rules.find(line), std::string::npos) << line << " in\n" << rules;
+        }
+    }
+}
+
+TEST(LeakBlock, OnlyResolversOnALocalLinkAreKept) {
+    const std::string resolv_conf =
+        "# ours\nnameserver 192.168.1.1\nnameserver 8.8.8.8\nnameserver fe80::1\n"
+        "nameserver 2001:db8:1::53\nnameserver 2001:db8:2::53\nnameserver bogus\n"
+        "search example.org\nnameserver 10.0.0.1 ; comment\n";
+    EXPECT_EQ(
+        pelk_helper_leak_block_local_resolvers(resolv_conf, {"192.168.1.20/24", "2001:db8:1::20/64", "10.0.0.0/8"}),
+        (std::vector<std::string>{"192.168.1.1", "2001:db8:1::53", "10.0.0.1"}));
+    EXPECT_TRUE(pelk_helper_leak_block_local_resolvers(resolv_conf, {}).empty());
+    EXPECT_TRUE(pelk_helper_leak_block_local_resolvers(resolv_conf, {"bogus", "192.168.1.0/33"}).empty());
+}
+
+// The real nftables, in a network namespace of the test's own.
+TEST(LeakBlock, SetReplacedAndRemovedWhole) {
+    if (geteuid() != 0) {
+        GTEST_SKIP() << "needs root for a network namespace";
+    }
+    const std::string failure = [] {
+        int fds[2];
+        if (pipe(fds) != 0) {
+            return std::string("no pipe");
+        }
+        const pid_t pid = fork();
+        if (pid == 0) {
+            close(fds[0]);
+            std::string result;
+            std::string error;
+            pelk_helper_leak_block block;
+            block.server_addresses = {"198.18.1.1"};
+            block.ports = {1194};
+            if (unshare(CLONE_NEWNET) != 0) {
+                result = "unshare";
+            } else if (pelk_helper_leak_block_remove(&error) != 0) {
+                result = "a table before any was set";
+            } else if (pelk_helper_leak_block_set(block, &error) != 0) {
+                result = "set: " + error;
+            } else if ((block.tunnel_device = "tun0", pelk_helper_leak_block_set(block, &error)) != 0) {
+                result = "replace: " + error;
+            } else if (pelk_helper_leak_block_remove(&error) != 1) {
+                result = "remove: " + error;
+            } else if (pelk_helper_leak_block_remove(&error) != 0) {
+                result = "removed twice";
+            }
+            (void)!write(fds[1], result.data(), result.size());
+            _exit(0);
+        }
+        close(fds[1]);
+        char buffer[512];
+        const ssize_t n = read(fds[0], buffer, sizeof buffer);
+        close(fds[0]);
+        waitpid(pid, nullptr, 0);
+        return std::string(buffer, n > 0 ? static_cast<size_t>(n) : 0);
+    }();
+    EXPECT_EQ(failure, "");
 }
 
 TEST(HelperLinks, NothingOfTheToolkitXLibcurlOrDBus) {

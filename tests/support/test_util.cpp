@@ -2,10 +2,12 @@
 
 #include "base/global_variables.h"
 #include "base/owned_text.h"
+#include "support/reference_service.h"
 #include "vpn/helper_client.h"
 
 #include <glib.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -83,10 +85,17 @@ bool start_helper(const std::vector<std::string> &environment) {
     std::error_code ignored;
     std::filesystem::remove(helper, ignored);
     std::filesystem::create_symlink(VELTRA_HELPER_PATH, helper, ignored);
+    // The machine's own network is not the test's: unless asked for, the
+    // helper sets no leak block (the sandbox's flows test it in namespaces
+    // of their own).
+    std::vector<std::string> full = environment;
+    if (std::none_of(full.begin(), full.end(),
+                     [](const std::string &entry) { return entry.rfind("VELTRA_LEAK_BLOCK_OMIT=", 0) == 0; })) {
+        full.push_back("VELTRA_LEAK_BLOCK_OMIT=all");
+    }
     // The first request starts the receiver thread too, so that a test
     // counting threads finds it already there.
-    return pelk_helper_client_start(helper.c_str(), environment) == 0 &&
-           pelk_helper_client_ask(PELK_HELPER_ALIVE, -1) != -1;
+    return pelk_helper_client_start(helper.c_str(), full) == 0 && pelk_helper_client_ask(PELK_HELPER_ALIVE, -1) != -1;
 }
 
 std::vector<int> children_named(int pid, const std::string &name) {
@@ -114,6 +123,40 @@ std::vector<int> children_named(int pid, const std::string &name) {
     }
     return found;
 }
+
+SandboxReach sandbox_reach() {
+    auto variable = [](const char *name) {
+        const char *value = getenv(name);
+        return std::string(value != nullptr ? value : "");
+    };
+    const std::string path = ":" + variable("VELTRA_SANDBOX_SERVICE_PORT") + "/RESTF-1.0.2/rest/api/remote_address";
+    const std::vector<std::string> curl{"curl", "-sk", "-o", "/dev/null", "--max-time", "2"};
+    auto reaches = [&](std::vector<std::string> extra, const std::string &url) {
+        std::vector<std::string> argv = curl;
+        argv.insert(argv.end(), extra.begin(), extra.end());
+        argv.push_back(url);
+        return run_program(argv) == 0;
+    };
+    SandboxReach reach;
+    // At once: each one that is blocked waits out its time-out.
+    std::thread ipv6(
+        [&] { reach.ipv6 = reaches({"-6"}, "https://[" + variable("VELTRA_SANDBOX_SERVICE_ADDRESS6") + "]" + path); });
+    std::thread bound([&] {
+        reach.bound = reaches({"--interface", variable("VELTRA_SANDBOX_HOME_DEVICE")},
+                              "https://" + variable("VELTRA_SANDBOX_SERVICE_ADDRESS") + path);
+    });
+    reach.ipv4 = reaches({}, "https://" + variable("VELTRA_SANDBOX_SERVICE_ADDRESS") + path);
+    ipv6.join();
+    bound.join();
+    return reach;
+}
+
+std::string describe(const SandboxReach &reach) {
+    return std::string("IPv4 ") + (reach.ipv4 ? "yes" : "no") + ", IPv6 " + (reach.ipv6 ? "yes" : "no") +
+           ", bound IPv4 " + (reach.bound ? "yes" : "no");
+}
+
+bool sandbox_leak_block_present() { return run_program({"nft", "list", "table", "inet", "veltra_leak_block"}) == 0; }
 
 std::vector<int> openvpn_under(int client) {
     std::vector<int> found;

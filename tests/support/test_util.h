@@ -43,7 +43,9 @@ std::string take_text(char *text);
 // Starts the root helper for this process's engine, as start-up does: a link
 // to the built helper is made in the app folder that
 // pelk_global_variables_init named, and the helper runs from there with
-// exactly environment. True once it has answered a first request.
+// environment (and no leak block on the machine's own network, unless
+// environment names VELTRA_LEAK_BLOCK_OMIT). True once it has answered a
+// first request.
 bool start_helper(const std::vector<std::string> &environment = {});
 
 // The children of pid whose argument 0 has the file name name (the client's
@@ -52,5 +54,20 @@ bool start_helper(const std::vector<std::string> &environment = {});
 std::vector<int> children_named(int pid, const std::string &name);
 // The OpenVPN processes that run under client's root helper.
 std::vector<int> openvpn_under(int client);
+
+// What the sandbox's home reaches of inet's account service now, each over
+// a fresh connection with a short time-out: over IPv4 as the routes say
+// (through a tunnel that carries the default route), over IPv6, and over
+// IPv4 bound to home's own device (outside any tunnel's routes).
+struct SandboxReach {
+    bool ipv4 = false;
+    bool ipv6 = false;
+    bool bound = false;
+    bool operator==(const SandboxReach &other) const = default;
+};
+SandboxReach sandbox_reach();
+std::string describe(const SandboxReach &reach);
+// Whether the client's leak block is in home's firewall now.
+bool sandbox_leak_block_present();
 
 }  // namespace veltra_test

@@ -22,7 +22,7 @@ namespace fs = std::filesystem;
 const std::string kHead = "client\ndev tun\nproto udp\ntun-mtu 1500\ntun-mtu-extra 32\nmssfix 1450\nremote-random\n";
 const std::string kTail =
     "resolv-retry infinite\nnobind\npersist-key\npersist-tun\npersist-remote-ip\nauth-user-pass\n"
-    "auth-nocache\ncomp-lzo\nreneg-sec 604800\nverb 3\n";
+    "auth-nocache\ncomp-lzo\nreneg-sec 604800\nverb 3\nremote-cert-tls server\n";
 
 std::vector<std::string> entries_of(const std::string &folder) {
     std::vector<std::string> names;
