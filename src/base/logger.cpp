@@ -200,6 +200,12 @@ void pelk_logger_log_write(const char *path, const char *text) {
 
 void pelk_logger_forward_dev_log(void (*forward)(const char *text)) { dev_log_forward = forward; }
 
+void pelk_write_out_log_reason(const char *reason) {
+    const std::string line = std::string("Veltra: ") + (reason != nullptr ? reason : "") + "\n";
+    pelk_logger_log_write(pelk_global_variable_out_log_path(), line.c_str());
+    pelk_write_dev_log(line.c_str());
+}
+
 void pelk_write_dev_log(const char *text) {
     if (text == nullptr) {
         return;

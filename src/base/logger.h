@@ -24,6 +24,12 @@ void pelk_logger_log_write(const char *path, const char *text);
 // never split or mixed with another thread's text.
 void pelk_write_dev_log(const char *text);
 
+// Why a connection ended in the error state, when OpenVPN's own output
+// cannot say (the check of the tunnel, the leak block, the name servers):
+// one line "Veltra: <reason>" appended to this run's OpenVPN output log,
+// which "Click for details" opens, and to the developer log.
+void pelk_write_out_log_reason(const char *reason);
+
 // From here on every developer-log text goes to forward instead (the root
 // helper hands them to the window process, which keeps the log); nullptr
 // writes them here again.

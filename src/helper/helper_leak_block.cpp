@@ -96,8 +96,9 @@ bool in_network(const unsigned char *address, const unsigned char *network, int 
 
 int prefix_of(const sockaddr *netmask, int family) {
     const unsigned char *bytes =
-        family == AF_INET ? reinterpret_cast<const unsigned char *>(&reinterpret_cast<const sockaddr_in *>(netmask)->sin_addr)
-                          : reinterpret_cast<const unsigned char *>(&reinterpret_cast<const sockaddr_in6 *>(netmask)->sin6_addr);
+        family == AF_INET
+            ? reinterpret_cast<const unsigned char *>(&reinterpret_cast<const sockaddr_in *>(netmask)->sin_addr)
+            : reinterpret_cast<const unsigned char *>(&reinterpret_cast<const sockaddr_in6 *>(netmask)->sin6_addr);
     const int size = family == AF_INET ? 4 : 16;
     int bits = 0;
     for (int i = 0; i < size; ++i) {
@@ -225,8 +226,9 @@ std::vector<std::string> pelk_helper_leak_block_local_networks(void) {
         }
         char text[INET6_ADDRSTRLEN] = {};
         const void *address =
-            family == AF_INET ? static_cast<const void *>(&reinterpret_cast<const sockaddr_in *>(entry->ifa_addr)->sin_addr)
-                              : static_cast<const void *>(&reinterpret_cast<const sockaddr_in6 *>(entry->ifa_addr)->sin6_addr);
+            family == AF_INET
+                ? static_cast<const void *>(&reinterpret_cast<const sockaddr_in *>(entry->ifa_addr)->sin_addr)
+                : static_cast<const void *>(&reinterpret_cast<const sockaddr_in6 *>(entry->ifa_addr)->sin6_addr);
         if (inet_ntop(family, address, text, sizeof text) != nullptr) {
             networks.push_back(std::string(text) + "/" + std::to_string(prefix_of(entry->ifa_netmask, family)));
         }

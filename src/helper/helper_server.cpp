@@ -155,7 +155,7 @@ int open_block_to_tunnel(unsigned int connection) {
     pelk_vpn_dns_resolver_tunnel(connection, &block.tunnel_device, &pushed);
     if (block.tunnel_device.empty()) {
         log_block("the tunnel's device is not known; nothing is let through");
-        return -1;
+        return pelk_helper_result_no_block;
     }
     block.resolvers = pushed ? std::vector<std::string>{} : local_resolvers();
     if (!pushed) {
@@ -166,7 +166,7 @@ int open_block_to_tunnel(unsigned int connection) {
                                      .c_str());
     }
     if (!apply_block()) {
-        return -1;
+        return pelk_helper_result_no_block;
     }
     log_block("the tunnel " + block.tunnel_device + " let through");
     return 0;
@@ -203,7 +203,7 @@ int start(const pelk_helper_request &request) {
             config_generator_delete_file(file);
         }
         pelk_write_dev_log("PELK_VPN_MANAGER: OpenVPN not started without the leak block \n");
-        return -1;
+        return pelk_helper_result_no_block;
     }
     log_block("set: only OpenVPN's packets to " + joined(block.server_addresses) + " leave outside the tunnel");
     // The child takes over both files, or deletes them when it cannot start.

@@ -28,9 +28,11 @@ constexpr const char *kLockName = "settings.lock";
 constexpr const char *kGroup = "Veltra";
 constexpr const char *kAutostartName = "Veltra.desktop";
 
-// Values are read into a buffer of this many bytes. They are stored without
-// a terminating NUL, so a value of exactly this length still fits.
-constexpr size_t kValueBufferSize = 260;
+// Values are read into a buffer of this many bytes: what an entry of the
+// window holds (100 characters of up to four bytes of UTF-8 each), not the
+// original 260, which saved a long password and then forgot it. They are
+// stored without a terminating NUL, so a value of exactly this length fits.
+constexpr size_t kValueBufferSize = 400;
 
 // A settings file is a few hundred bytes; anything far larger is not ours
 // and is not worth holding in memory.

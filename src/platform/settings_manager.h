@@ -20,7 +20,7 @@ char *pelk_platform_specific_settings_manager_create_registry(void);
 // text is stored as an empty value.
 void pelk_platform_specific_settings_manager_string_set(const char *text, const char *value_name);
 
-// The stored text, or NULL when it is absent, empty, longer than 260 bytes
+// The stored text, or NULL when it is absent, empty, longer than 400 bytes
 // or unreadable (each logged as "ERROR[RegQueryValueEx]\n").
 char *pelk_platform_specific_settings_manager_string_get(const char *value_name);
 

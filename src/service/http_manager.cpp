@@ -8,6 +8,7 @@
 
 #include <curl/curl.h>
 
+#include <algorithm>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
@@ -142,8 +143,10 @@ CURLcode set_options(CURL *curl, const char *url, http_response *response, const
     set(CURLOPT_HEADERFUNCTION, writeHeaderFunction);
     set(CURLOPT_WRITEFUNCTION, writeContentFunction);
     set(CURLOPT_FOLLOWLOCATION, 0L);
-    set(CURLOPT_CONNECTTIMEOUT_MS, with.connect_timeout_ms);
-    set(CURLOPT_TIMEOUT_MS, with.total_timeout_ms);
+    // A caller's own bound is the whole exchange's, connecting included.
+    const long limit = response != nullptr ? response->time_limit_ms : 0;
+    set(CURLOPT_CONNECTTIMEOUT_MS, limit > 0 ? std::min(limit, with.connect_timeout_ms) : with.connect_timeout_ms);
+    set(CURLOPT_TIMEOUT_MS, limit > 0 ? std::min(limit, with.total_timeout_ms) : with.total_timeout_ms);
     // Time-outs through signals are unsafe with several exchanging threads.
     set(CURLOPT_NOSIGNAL, 1L);
     // The header reader knows only HTTP/1.1's "Content-Length: " spelling;

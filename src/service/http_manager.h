@@ -30,6 +30,9 @@ struct http_response {
     bool response_raised;       // the callback ran for this exchange
     bool carriage_return_seen;  // the last body byte received was '\r'
     bool line_end_seen;         // "\r\n" occurred in the received body
+    // A shorter bound on the whole exchange than the transport's own, in
+    // milliseconds; 0 for the transport's. Set by the caller before the call.
+    long time_limit_ms;
 };
 
 // New record (NULL when memory ran out): status 0, empty body, body length -1.

@@ -253,8 +253,9 @@ server_entity_container *pelk_json_parse_server_list(const char *body) {
             address.reset(get_string_value("server_address", at));
         } else if ((at = std::strstr(piece, "server_name")) != nullptr) {
             name.reset(get_string_value("server_name", at));
-        } else if (std::strstr(piece, "id") != nullptr) {
-            // Passes over the "id" member, whatever else the piece holds.
+        } else if (std::strstr(piece, "\"id\":") != nullptr) {
+            // Passes over the "id" member by its name: a country code "id"
+            // (Indonesia) is a value, not the member.
         } else if ((at = std::strstr(piece, "country_code")) != nullptr) {
             country_code.reset(get_string_value("country_code", at));
         } else if ((at = std::strstr(piece, "is_enabled")) != nullptr) {

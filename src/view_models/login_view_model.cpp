@@ -76,9 +76,12 @@ void pelk_view_model_on_login_click(void) {
     if (!response || !url) {
         return;
     }
-    // A transport failure is logged by the transport; the handler then never
-    // runs and the login screen stays as it is.
-    http_manager_url_exec(url.get(), response.get());
+    // A transport failure (no network, TLS refused, a time-out) is logged by
+    // the transport and never reaches the handler; it is an unexpected error
+    // all the same, and says so, rather than a click that does nothing.
+    if (http_manager_url_exec(url.get(), response.get()) != 0 && !response->response_raised) {
+        pelk_ui_report_login_failed(-1);
+    }
 }
 
 int on_http_response_authentication(http_response *response) {

@@ -21,6 +21,7 @@
 #include <cstring>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -36,6 +37,9 @@ constexpr pelk_dal_vpn_button_state kConnectStates = 0x21;     // ready, disconn
 // the first packets while its routes settle.
 constexpr int kTunnelCheckTries = 3;
 constexpr unsigned int kTunnelCheckRetryMs = 2000;
+// Each try has its own short bound, so that a tunnel that swallows packets
+// reaches the error state within about 10 s, not the transport's 30 s a try.
+constexpr long kTunnelCheckTryMs = 2000;
 
 // The state word is read without a lock; state_lock makes each update and
 // its post to the tray one step, so the tray sees states in the order set.
@@ -240,8 +244,10 @@ void pelk_view_model_main_lookup_hooks_set(const pelk_view_model_main_lookup_hoo
 
 namespace {
 
-// One try of a lookup for connection; true when an address came back.
-bool look_up_once(unsigned int connection, int attempt) {
+// One try of a lookup for connection; true when an address came back. A try
+// of a tunnel check that another one follows leaves the widget at
+// "Loading...": it would flicker to "Failed!" and back otherwise.
+bool look_up_once(unsigned int connection, int attempt, bool last) {
     if (auto *hook = hook_before_request.load()) {
         hook(connection, attempt);
     }
@@ -250,6 +256,9 @@ bool look_up_once(unsigned int connection, int attempt) {
     Lookup lookup;
     lookup.connection = connection;
     http_response *response = http_response_new(on_http_response_public_ip);
+    if (response != nullptr && connection != 0) {
+        response->time_limit_ms = kTunnelCheckTryMs;
+    }
     if (response != nullptr) {
         std::lock_guard<std::mutex> guard(lookups_lock);
         lookups().emplace_back(response, &lookup);
@@ -268,14 +277,17 @@ bool look_up_once(unsigned int connection, int attempt) {
         }
     }
     http_response_free(response);
-    set_job_state_for(connection, result == 0 ? PELK_VIEW_MODEL_MAIN_IP_JOB_DONE : PELK_VIEW_MODEL_MAIN_IP_JOB_FAILED);
+    if (lookup.answered || last) {
+        set_job_state_for(connection,
+                          result == 0 ? PELK_VIEW_MODEL_MAIN_IP_JOB_DONE : PELK_VIEW_MODEL_MAIN_IP_JOB_FAILED);
+    }
     pelk_write_dev_log("pelk_controls_public_ip_widget_update_ip exit \n");
     return lookup.answered;
 }
 
 }  // namespace
 
-void pelk_view_model_main_update_public_ip(void) { look_up_once(0, 1); }
+void pelk_view_model_main_update_public_ip(void) { look_up_once(0, 1, true); }
 
 void pelk_view_model_main_update_public_ip_for(unsigned int connection) {
     if (connection == 0) {
@@ -288,7 +300,7 @@ void pelk_view_model_main_update_public_ip_for(unsigned int connection) {
         if (!is_current(connection)) {
             return;  // a disconnect came first: nothing left to judge
         }
-        if (look_up_once(connection, attempt)) {
+        if (look_up_once(connection, attempt, attempt == kTunnelCheckTries)) {
             return;
         }
         if (attempt < kTunnelCheckTries) {
@@ -300,6 +312,9 @@ void pelk_view_model_main_update_public_ip_for(unsigned int connection) {
     // state would stay at "Connecting..." for as long as OpenVPN runs.
     pelk_write_dev_log("pelk_controls_public_ip_widget_update_ip: no address through the tunnel\n");
     if (is_current(connection)) {
+        pelk_write_out_log_reason(
+            "the public address could not be looked up through the tunnel: no traffic "
+            "passes through it.");
         pelk_ui_report_vpn_error();
     }
 }
@@ -379,7 +394,11 @@ int on_http_response_server_list(http_response *response) {
         return 0;
     }
     log_texts({"http_response_delegate: parsing \n", response->body, "\n"});
-    server_entity_container *list = pelk_json_parse_server_list(response->body);
+    // A body that is no list at all (a proxy's page, nothing) reads as an
+    // empty one: it must not pass for an account without servers, whose
+    // favourite is gone.
+    const char *body = response->body + strspn(response->body, " \t\r\n");
+    server_entity_container *list = body[0] == '[' ? pelk_json_parse_server_list(response->body) : nullptr;
     if (list == nullptr) {
         pelk_write_dev_log("http_response_delegate: ERROR! Unable to parse!\n");
     }
@@ -442,6 +461,10 @@ void pelk_view_model_main_geo_set_for(unsigned int connection, const char *ip, c
         }
     }
     if (error) {
+        const std::string reason = std::string("the public address seen through the tunnel (") +
+                                   (ip != nullptr ? ip : "") +
+                                   ") is the one seen without it: traffic does not leave through the tunnel.";
+        pelk_write_out_log_reason(reason.c_str());
         pelk_ui_report_vpn_error();
     }
 }

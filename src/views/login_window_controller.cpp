@@ -31,7 +31,11 @@ bool pelk_login_window_controller_internal_message(int error_code, const char **
 }
 
 void pelk_login_window_controller_internal_forget(int error_code) {
-    pelk_platform_specific_settings_manager_auto_start_on_logon_set(0);
+    // An error page, an unreadable reply or no reply at all says nothing
+    // about the account: a passing fault must not undo the user's setting.
+    if (error_code != -1) {
+        pelk_platform_specific_settings_manager_auto_start_on_logon_set(0);
+    }
     if (error_code == 1) {
         pelk_view_model_login_username_set_new("");
         pelk_view_model_login_password_set_new("");

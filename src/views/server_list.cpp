@@ -212,6 +212,11 @@ void pelk_controls_server_list_reset_favorite(void) {
 }
 
 void pelk_controls_server_list_reload_favorite(void) {
+    // Without a list nothing says the favourite is gone: one bad reply of
+    // the service must not forget it for good.
+    if (shown == nullptr) {
+        return;
+    }
     pelk_owned_text stored(pelk_platform_specific_settings_manager_favorite_server_get());
     const char *favourite = stored ? stored.get() : "";
     bool matched = false;

@@ -15,6 +15,7 @@
 #include "view_models/main_view_model.h"
 #include "view_models/public_ip_updater.h"
 #include "views/login_view.h"
+#include "views/login_window_controller.h"
 #include "views/main_view.h"
 #include "views/modal_views.h"
 #include "views/windows_controller_internal.h"
@@ -207,7 +208,10 @@ void pelk_windows_controller_internal_auto_connect(void) {
 }
 
 void pelk_windows_controller_on_main_start(void) {
+    // The list that cannot be fetched at all is an unexpected error, shown
+    // as such; the login window and its entries stay.
     if (pelk_windows_controller_internal_fetch_server_list() != 0) {
+        pelk_login_window_controller_on_login_failed(-1);
         return;
     }
     pelk_write_dev_log("Login window destroy\n ");

@@ -28,6 +28,7 @@ int pelk_helper_client_request(const pelk_helper_request &request, int *result);
 int pelk_helper_client_ask(pelk_helper_request_kind kind, int fallback);
 
 // Sets the name servers that connection's tunnel pushed (read by the helper
-// from OpenVPN's output): 0 when set or nothing was pushed, -1 when they
-// could not be set or no helper answers.
+// from OpenVPN's output) and lets the tunnel through the leak block: 0 when
+// done, pelk_helper_result_no_block when the block could not be opened to
+// the tunnel, -1 when the name servers could not be set or no helper answers.
 int pelk_helper_client_dns_apply(unsigned int connection);

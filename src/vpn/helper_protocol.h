@@ -85,6 +85,9 @@ std::string pelk_helper_request_write(const pelk_helper_request &request);
 // Reads one request message whole into *request.
 pelk_helper_refusal pelk_helper_request_read(const uint8_t *data, size_t size, pelk_helper_request *request);
 
+// The result of a START or DNS_APPLY whose leak block could not be set.
+constexpr int pelk_helper_result_no_block = -2;
+
 // What the helper sends.
 enum pelk_helper_message_kind : uint8_t {
     PELK_HELPER_REPLY = 0x81,   // the answer to the request in progress

@@ -68,7 +68,12 @@ void on_line(void *context, const char *line, size_t length) {
         // leak block opened to its device: without them traffic would leave
         // outside it while the window says the connection is secure. The
         // helper has read what it needs from this line and the ones before.
-        if (pelk_helper_client_dns_apply(connection) != 0) {
+        if (const int applied = pelk_helper_client_dns_apply(connection); applied != 0) {
+            pelk_write_out_log_reason(applied == pelk_helper_result_no_block
+                                          ? "the leak block could not be opened to the tunnel; the connection was "
+                                            "ended."
+                                          : "the name servers the VPN server pushed could not be set; the "
+                                            "connection was ended so that no name lookup leaves outside the tunnel.");
             pelk_ui_report_vpn_error();
         } else {
             pelk_ui_report_vpn_started();

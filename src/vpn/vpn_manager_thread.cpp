@@ -118,6 +118,9 @@ void connect_job() {
     // without. (A start-up lookup landing meanwhile also saw no tunnel.)
     if (!pelk_ui_report_has_initial_ip()) {
         pelk_write_dev_log("vpn_manager_thread - no address outside the tunnel known, OpenVPN not started\n");
+        pelk_write_out_log_reason(
+            "the public address outside the tunnel could not be looked up, so no tunnel could be checked; "
+            "OpenVPN was not started.");
         pelk_ui_report_vpn_error();
         return;
     }

@@ -111,6 +111,9 @@ void pelk_vpn_subprocess_new(const pelk_helper_request &start) {
     }
     int pid = -1;
     if (pelk_helper_client_request(start, &pid) != 0 || pid <= 0) {
+        if (pid == pelk_helper_result_no_block) {
+            pelk_write_out_log_reason("the leak block could not be set; OpenVPN was not started.");
+        }
         pid = -1;
     }
     std::lock_guard<std::mutex> guard(subprocess_lock);

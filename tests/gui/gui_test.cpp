@@ -26,6 +26,7 @@ using veltra_test::Screenshot;
 constexpr Rect kEmail{100, 114, 233, 40};
 constexpr Rect kPassword{100, 203, 233, 40};
 constexpr Rect kLogin{153, 264, 130, 44};
+constexpr Rect kForgot{153, 333, 130, 21};
 constexpr Rect kMinimise{357, 16, 24, 21};
 constexpr Rect kClose{383, 16, 24, 21};
 constexpr Rect kMessage{0, 50, 421, 150};  // the part of the message area above the OK button
@@ -37,6 +38,14 @@ constexpr int kFirstX = 200, kFirstY = 200;
 constexpr Rgb kBackground{8, 122, 73};
 
 const char kSignUp[] = "https://veltra.example/sign-up\n";
+// As long as an entry holds: 100 characters of four bytes each.
+const std::string kLongPassword = [] {
+    std::string text;
+    for (int i = 0; i < 100; ++i) {
+        text += "\xf0\x9f\x94\x91";  // U+1F511
+    }
+    return text;
+}();
 const char kPricing[] = "https://veltra.example/pricing\n";
 
 bool at_first_place(const ClientWindow &w) { return w.frame.x == kFirstX && w.frame.y == kFirstY; }
@@ -62,8 +71,10 @@ class GuiTest : public ::testing::Test {
   protected:
     void SetUp() override {
         service_ = ReferenceService::start({{"alice@example.com", "correct horse", "premium", "PK-ALICE", 30},
-                                            {"carol@example.com", "carol-secret", "basic", "PK-CAROL", -3}},
-                                           {{"198.18.1.1", "Netherlands 1", "nl", {1194}, true, {}}});
+                                            {"carol@example.com", "carol-secret", "basic", "PK-CAROL", -3},
+                                            {"dave@example.com", kLongPassword, "premium", "PK-DAVE", 30}},
+                                           {{"198.18.1.1", "Netherlands 1", "nl", {1194}, true, {}},
+                                            {"198.18.1.5", "Jakarta", "id", {1194}, true, {}}});
         ASSERT_NE(service_, nullptr);
     }
 
@@ -95,6 +106,10 @@ TEST_F(GuiTest, SignInFromTheLoginWindowOpensTheMainWindowInItsPlace) {
     ASSERT_TRUE(login) << gui->client_output();
     const Screenshot empty = gui->shot("login_empty");
     EXPECT_TRUE(near(empty.pixel(20, 300), kBackground));
+    // Where a password is reset: over HTTPS.
+    gui->click(*login, kForgot);
+    EXPECT_TRUE(veltra_test::wait_for([&] { return !gui->opened_urls().empty(); }));
+    EXPECT_EQ(gui->opened_urls(), "https://veltra.example/forgot-password\n");
 
     // While both entries are empty the e-mail entry takes the focus back:
     // a click into the password entry does not hold.
@@ -142,7 +157,7 @@ TEST_F(GuiTest, SignInFromTheLoginWindowOpensTheMainWindowInItsPlace) {
     EXPECT_NE(gui->dev_log().find("Created main window"), std::string::npos) << gui->dev_log();
     EXPECT_EQ(sign_ins("alice@example.com"), 1);
     EXPECT_EQ(gui->setting("username"), "alice@example.com");
-    EXPECT_TRUE(gui->opened_urls().empty()) << gui->opened_urls();
+    EXPECT_EQ(gui->opened_urls(), "https://veltra.example/forgot-password\n");
     // Each window showed in its place from its first moment.
     EXPECT_EQ(maps(*gui), at(login->id, kFirstX, kFirstY) + at(main->id, kFirstX + 20, kFirstY + 10));
 }
@@ -278,7 +293,8 @@ TEST_F(GuiTest, UnreadableReplyShowsTheErrorDialogAndKeepsBothEntries) {
     std::optional<ClientWindow> dialog = gui->wait_new_window("the error dialog", login->id, kFirstX, kFirstY);
     ASSERT_TRUE(dialog) << gui->dev_log();
     gui->shot("dialog_error");
-    EXPECT_FALSE(gui->autostart_entry_exists());
+    // -1 says nothing about the account: the user's setting stays.
+    EXPECT_TRUE(gui->autostart_entry_exists());
     gui->click(*dialog, kOk);
     login = gui->wait_shown("the login window after the dialog", login->id, kFirstX, kFirstY);
     ASSERT_TRUE(login);
@@ -296,6 +312,61 @@ TEST_F(GuiTest, UnreadableReplyShowsTheErrorDialogAndKeepsBothEntries) {
     gui->key("Return");
     ASSERT_TRUE(gui->wait_shown("the login window after Return", login->id, kFirstX, kFirstY));
     EXPECT_TRUE(gui->opened_urls().empty()) << gui->opened_urls();
+}
+
+// A passing fault of the service (an error page, an unreadable reply, no
+// service at all) loses nothing the user set: the favourite, the autostart
+// entry and the stored sign-in stay, and a failed sign-in says so. A
+// password as long as the entry holds comes back after a restart, and a
+// server in Indonesia ("id") does not empty the list.
+TEST_F(GuiTest, PassingServiceFaultsLoseNothingTheUserSet) {
+    struct Case {
+        const char *name;
+        std::string email;
+        std::string password;
+        std::string favourite;
+        std::string faults;
+        bool service_gone;
+        bool signs_in;
+    };
+    const Case cases[] = {
+        {"a 400-byte password, an Indonesian favourite", "dave@example.com", kLongPassword, "198.18.1.5", "", false,
+         true},
+        {"server list 503", "alice@example.com", "correct horse", "198.18.1.1", "server_list 503", false, true},
+        {"server list unreadable", "alice@example.com", "correct horse", "198.18.1.1", "server_list unreadable", false,
+         true},
+        {"sign-in 503", "alice@example.com", "correct horse", "198.18.1.1", "authentication 503", false, false},
+        {"no service at all", "alice@example.com", "correct horse", "198.18.1.1", "", true, false},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_TRUE(service_->set_faults(c.faults));
+        if (c.service_gone) {
+            service_->stop();
+        }
+        GuiOptions options;
+        options.settings = "[Veltra]\nusername=" + c.email + "\npassword=" + c.password +
+                           "\nfavorite_server=" + c.favourite + "\nauto_connect=0\n";
+        options.autostart_entry = true;
+        std::unique_ptr<GuiSession> gui = start(options);
+        ASSERT_NE(gui, nullptr);
+        // Signed in: the main window in the login window's place; failed:
+        // the error dialog there.
+        EXPECT_TRUE(veltra_test::wait_for([&] {
+            return c.signs_in ? gui->dev_log().find("Created main window") != std::string::npos
+                              : gui->mapped().size() >= 2;
+        })) << gui->dev_log();
+        gui->shot(std::string("after_") + (c.signs_in ? "sign_in" : "failed_sign_in"));
+        const std::string log = gui->dev_log();
+        EXPECT_EQ(log.find("Created main window") != std::string::npos, c.signs_in) << log;
+        if (c.favourite == "198.18.1.5") {
+            EXPECT_NE(log.find("id 198.18.1.5 Jakarta\n"), std::string::npos) << log;
+        }
+        EXPECT_EQ(gui->setting("favorite_server"), c.favourite);
+        EXPECT_EQ(gui->setting("username"), c.email);
+        EXPECT_EQ(gui->setting("password"), c.password);
+        EXPECT_TRUE(gui->autostart_entry_exists());
+    }
 }
 
 // Stored credentials sign in at once: the login window, opened first as

@@ -51,8 +51,7 @@ class LeakE2e : public ::testing::Test {
         GuiOptions options;
         options.settings = "[Veltra]\nusername=" + env(("VELTRA_SANDBOX" + account + "_EMAIL").c_str()) +
                            "\npassword=" + env(("VELTRA_SANDBOX" + account + "_PASSWORD").c_str()) +
-                           "\nfavorite_server=" + server +
-                           "\nauto_connect=" + (auto_connect ? "1" : "0") + "\n";
+                           "\nfavorite_server=" + server + "\nauto_connect=" + (auto_connect ? "1" : "0") + "\n";
         options.app_parts = env("VELTRA_SANDBOX_APP");
         options.environment = {"VELTRA_LEAK_BLOCK_OMIT=" + omit};
         std::unique_ptr<GuiSession> gui =

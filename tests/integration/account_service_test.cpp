@@ -573,7 +573,7 @@ TEST_F(AccountServiceProgram, BadCommandsChangeNothing) {
         {{"add-account", "--db", dir_.file("other.db"), "--email", "x@example.com", "--password", "p", "--plan", "p",
           "--expires-in-days", "3"},
          1},
-        {{"add-server", "--db", db_, "--address", "c.example.net", "--name", "C", "--country", "id"}, 1},
+        {{"add-server", "--db", db_, "--address", "c.example.net", "--name", "C", "--country", "idn"}, 1},
         {{"add-server", "--db", db_, "--address", "c example.net", "--name", "C", "--country", "de"}, 1},
         {{"add-geo", "--db", db_, "--prefix", "10.0.0.1/8", "--country", "de"}, 1},
         {{"serve", "--db", db_, "--cert", dir_.file("none.pem"), "--key", dir_.file("none.key"), "--port", "0"}, 1},
@@ -782,7 +782,7 @@ TEST(AccountStoreInput, TextsTheClientCannotReadAreRefused) {
         {"\xFF@example.com", "p", "plan", ""},
         {std::string(255, 'a'), "p", "plan", ""},
         {"a@example.com", "", "plan", ""},
-        {"a@example.com", std::string(257, 'p'), "plan", ""},
+        {"a@example.com", std::string(513, 'p'), "plan", ""},
         {"a@example.com", "\xC3", "plan", ""},
         {"a@example.com", "p", "", ""},
         {"a@example.com", "p", "plan_name", ""},
@@ -805,7 +805,6 @@ TEST(AccountStoreInput, TextsTheClientCannotReadAreRefused) {
         {"ok.example", "server_address", "de", true, {}},
         {"ok.example", "Name", "DE", true, {}},
         {"ok.example", "Name", "deu", true, {}},
-        {"ok.example", "Name", "id", true, {}},
         {"ok.example", "Name", "de", false, {}},
         {"ok.example", "Name", "de", false, {"is_enabled"}},
     };
@@ -815,7 +814,7 @@ TEST(AccountStoreInput, TextsTheClientCannotReadAreRefused) {
     EXPECT_FALSE(store->put_geo_prefix("10.0.0.0/33", "de", &error));
     EXPECT_FALSE(store->put_geo_prefix("example.com", "de", &error));
     EXPECT_FALSE(store->put_geo_prefix("10.0.0.0/8", "DE", &error));
-    EXPECT_TRUE(store->put_geo_prefix("10.0.0.0/8", "id", &error)) << error;  // fine outside the server list
+    EXPECT_TRUE(store->put_geo_prefix("10.0.0.0/8", "id", &error)) << error;
 
     std::vector<account_server_entry> listed;
     ASSERT_TRUE(store->server_list("plan", &listed));

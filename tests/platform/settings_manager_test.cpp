@@ -178,11 +178,11 @@ TEST_F(SettingsManagerTest, TextsRoundTripIncludingHostileOnes) {
     EXPECT_EQ(pelk_platform_specific_settings_manager_auto_connect_to_favorite_server_get(), 0);
 }
 
-TEST_F(SettingsManagerTest, ValuesAreReadWholeUpTo260BytesAndNotBeyond) {
-    const std::string euro = "\xe2\x82\xac";
-    std::string euros;
-    for (int i = 0; i < 87; ++i) {
-        euros += euro;
+TEST_F(SettingsManagerTest, ValuesAreReadWholeUpTo400BytesAndNotBeyond) {
+    // What an entry holds at most: 100 characters of four bytes each.
+    std::string keys;
+    for (int i = 0; i < 100; ++i) {
+        keys += "\xf0\x9f\x94\x91";
     }
     struct Case {
         std::string value;
@@ -190,15 +190,16 @@ TEST_F(SettingsManagerTest, ValuesAreReadWholeUpTo260BytesAndNotBeyond) {
     } cases[] = {
         {"", false},
         {std::string(1, 'a'), true},
-        {std::string(259, 'a'), true},
-        {std::string(260, 'a'), true},
-        {std::string(261, 'a'), false},
+        {std::string(261, 'a'), true},
+        {std::string(399, 'a'), true},
+        {std::string(400, 'a'), true},
+        {std::string(401, 'a'), false},
         {std::string(4000, 'a'), false},
         // Bytes count, not characters, and not the escaped file form.
-        {std::string(259, 'a') + "\n", true},
-        {std::string(259, 'a') + "\n\n", false},
-        {euros.substr(0, 258) + "ab", true},
-        {euros, false},
+        {std::string(399, 'a') + "\n", true},
+        {std::string(399, 'a') + "\n\n", false},
+        {keys, true},
+        {keys + "a", false},
     };
     for (const Case &c : cases) {
         pelk_platform_specific_settings_manager_username_set(c.value.c_str());

@@ -235,8 +235,10 @@ TEST(ServerListReader, Documents) {
         {"", std::vector<server>{}},
         {",,,,,", std::vector<server>{}},
         {repeat("[", 5000), std::vector<server>{}},
-        // The letters "id" in the country code's piece hide the code.
-        {R"([{"server_address":"a","server_name":"A","country_code":"id"}])", unusable},
+        // Indonesia's code is a value, not the "id" member.
+        {R"([{"server_address":"a","server_name":"A","country_code":"id"}])", std::vector<server>{{"id", "a", "A", 0}}},
+        {R"([{"id":"x","server_address":"a","server_name":"Madrid","country_code":"id","is_enabled":true}])",
+         std::vector<server>{{"id", "a", "Madrid", 1}}},
         {R"([{"server_address":"a","server_name":"A","country_code":"de","id":4}])",
          std::vector<server>{{"de", "a", "A", 0}}},
         // The second object lacks its name; the first one's is not carried over.

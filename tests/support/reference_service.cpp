@@ -148,6 +148,10 @@ int run_program(const std::vector<std::string> &argv, std::string *output) {
 
 std::string ReferenceService::program() { return VELTRA_ACCOUNT_SERVICE_PATH; }
 
+bool ReferenceService::set_faults(const std::string &lines) const {
+    return g_file_set_contents(dir_.file("faults").c_str(), lines.c_str(), -1, nullptr);
+}
+
 std::string ReferenceService::make_untrusted_ca(const std::string &folder) {
     return make_ca(folder, "untrusted-ca") ? folder + "/untrusted-ca.pem" : "";
 }
@@ -165,9 +169,9 @@ std::unique_ptr<ReferenceService> ReferenceService::start(const std::vector<Serv
     const std::string port_file = folder + "/port";
     const std::string log_file = folder + "/service.log";
     std::vector<std::string> argv = {
-        program(),     "serve",  "--db",   service->db_file(),     "--listen", "127.0.0.1",
-        "--port",      "0",      "--cert", folder + "/server.pem", "--key",    folder + "/server.key",
-        "--port-file", port_file};
+        program(),     "serve",   "--db",     service->db_file(),     "--listen", "127.0.0.1",
+        "--port",      "0",       "--cert",   folder + "/server.pem", "--key",    folder + "/server.key",
+        "--port-file", port_file, "--faults", folder + "/faults"};
     std::vector<char *> args;
     for (std::string &arg : argv) {
         args.push_back(arg.data());

@@ -56,6 +56,11 @@ class ReferenceService {
     // The service's database, for the program's own commands.
     std::string db_file() const;
 
+    // From the next request on, answers as lines say: "METHOD 503" (an error
+    // page) or "METHOD unreadable" (a 200 no client can read), one a line;
+    // "" for none.
+    bool set_faults(const std::string &lines) const;
+
     // Stops the service (SIGTERM, then SIGKILL after 5 s) and returns its
     // exit status, or -1 when it did not exit by itself. Later calls return
     // the same value.

@@ -77,12 +77,14 @@ TEST_F(LoginViewModelTest, CodesWithoutAServiceReplyFollowTheSameRules) {
     struct Case {
         int code;
         const char *dialog;
+        int autostart_after;  // -1 says nothing of the account
     };
-    const Case cases[] = {{-1, "Error occurred\ntry again"}, {4, nullptr}, {-7, nullptr}, {1000, nullptr}};
+    const Case cases[] = {{-1, "Error occurred\ntry again", 1}, {4, nullptr, 0}, {-7, nullptr, 0}, {1000, nullptr, 0}};
     for (const Case &c : cases) {
         SCOPED_TRACE(c.code);
         veltra_test::forget_ui_records();
         remember("keep@example.com", "kept");
+        pelk_platform_specific_settings_manager_auto_start_on_logon_set(1);
         pelk_view_model_login_username_set_new("keep@example.com");
         pelk_view_model_login_password_set_new("kept");
         pelk_json_authentication record{};
@@ -97,7 +99,7 @@ TEST_F(LoginViewModelTest, CodesWithoutAServiceReplyFollowTheSameRules) {
         }
         EXPECT_EQ(taken(pelk_view_model_login_username_get_new()), "keep@example.com");
         EXPECT_EQ(taken(pelk_view_model_login_password_get_new()), "kept");
-        EXPECT_EQ(pelk_platform_specific_settings_manager_auto_start_on_logon_get(), 0);
+        EXPECT_EQ(pelk_platform_specific_settings_manager_auto_start_on_logon_get(), c.autostart_after);
     }
 }
 
@@ -131,12 +133,15 @@ TEST_F(LoginViewModelTest, SuccessStoresTheNameFetchesServersAndKeepsThePassword
     EXPECT_EQ(pelk_view_login_model_is_authenticated_get(), 0);
 }
 
-TEST_F(LoginViewModelTest, ATransportFailureChangesNothing) {
+// No network, TLS refused, a time-out: the unexpected-error dialog, and
+// nothing the user set is lost.
+TEST_F(LoginViewModelTest, ATransportFailureSaysSoAndChangesNothing) {
     remember(kAlice.email.c_str(), kAlice.password.c_str());
     http_manager_base_url_override("https://127.0.0.1:1/RESTF-1.0.2/rest/api/");
     sign_in(kAlice.email, kAlice.password);
     EXPECT_EQ(pelk_view_model_login_authentication_job_state_get(), 1);
-    EXPECT_EQ(veltra_test::last_dialog().count, 0);
+    EXPECT_EQ(veltra_test::last_dialog().count, 1);
+    EXPECT_EQ(veltra_test::last_dialog().message, "Error occurred\ntry again");
     EXPECT_EQ(taken(pelk_platform_specific_settings_manager_password_get()), kAlice.password);
     EXPECT_EQ(pelk_platform_specific_settings_manager_auto_start_on_logon_get(), 1);
     EXPECT_NE(dev_log().find("curl_easy_perform() failed: "), std::string::npos);

@@ -42,10 +42,11 @@ class LookupControl {
         return control;
     }
 
-    void install(const std::string &service_url, const std::string &tunnel_url) {
+    void install(const std::string &service_url, const std::string &tunnel_url, const std::string &silent_url) {
         std::lock_guard<std::mutex> guard(lock_);
         service_url_ = service_url;
         tunnel_url_ = tunnel_url;
+        silent_url_ = silent_url;
         const pelk_view_model_main_lookup_hooks hooks{before_request, before_answer};
         pelk_view_model_main_lookup_hooks_set(&hooks);
     }
@@ -82,8 +83,9 @@ class LookupControl {
         changed_.notify_all();
     }
 
-    // Tries of tunnel checks: true answers, false finds the service gone.
-    void plan(const std::vector<bool> &tries) {
+    // Tries of tunnel checks: 'a' answers, 'g' finds the service gone, 's'
+    // meets a service that never answers (a tunnel that swallows packets).
+    void plan(const std::string &tries) {
         std::lock_guard<std::mutex> guard(lock_);
         plan_ = tries;
     }
@@ -117,8 +119,10 @@ class LookupControl {
             return;
         }
         self.attempts_[connection] = attempt;
-        const bool answers = attempt <= static_cast<int>(self.plan_.size()) && self.plan_[attempt - 1];
-        http_manager_base_url_override(answers ? self.tunnel_url_.c_str() : kDeadService);
+        const char kind = attempt <= static_cast<int>(self.plan_.size()) ? self.plan_[attempt - 1] : 'g';
+        http_manager_base_url_override(kind == 'a'   ? self.tunnel_url_.c_str()
+                                       : kind == 's' ? self.silent_url_.c_str()
+                                                     : kDeadService);
     }
 
     static void before_answer(unsigned int connection) {
@@ -142,10 +146,11 @@ class LookupControl {
     std::mutex lock_;
     std::condition_variable changed_;
     std::vector<Hold> holds_;
-    std::vector<bool> plan_;
+    std::string plan_;
     std::map<unsigned int, int> attempts_;
     std::string service_url_;
     std::string tunnel_url_;
+    std::string silent_url_;
     bool fail_after_outside_ = false;
 };
 
@@ -169,13 +174,20 @@ class VpnEngineTest : public veltra_test::ServiceFixture {
                                          {}});
         tunnel_ = veltra_test::ScriptedHttpsServer::start(through_tunnel);
         ASSERT_TRUE(tunnel_);
-        const std::string both_cas = dir_.file("cas.pem");
-        ASSERT_TRUE(g_file_set_contents(
-            both_cas.c_str(),
-            (veltra_test::read_file(service_->ca_file()) + veltra_test::read_file(tunnel_->ca_file())).c_str(), -1,
-            nullptr));
-        http_manager_ca_file_override(both_cas.c_str());
-        LookupControl::get().install(service_->base_url(), tunnel_->url("/RESTF-1.0.2/rest/api/"));
+        veltra_test::ScriptedReply never;
+        never.never_answer = true;
+        silent_ = veltra_test::ScriptedHttpsServer::start(never);
+        ASSERT_TRUE(silent_);
+        const std::string cas = dir_.file("cas.pem");
+        ASSERT_TRUE(g_file_set_contents(cas.c_str(),
+                                        (veltra_test::read_file(service_->ca_file()) +
+                                         veltra_test::read_file(tunnel_->ca_file()) +
+                                         veltra_test::read_file(silent_->ca_file()))
+                                            .c_str(),
+                                        -1, nullptr));
+        http_manager_ca_file_override(cas.c_str());
+        LookupControl::get().install(service_->base_url(), tunnel_->url("/RESTF-1.0.2/rest/api/"),
+                                     silent_->url("/RESTF-1.0.2/rest/api/"));
     }
     void TearDown() override {
         LookupControl::get().uninstall();
@@ -201,8 +213,10 @@ class VpnEngineTest : public veltra_test::ServiceFixture {
     }
     void connect() { vpn_manager_thread_invoke_vpn_start(kAlice.email.c_str(), kAlice.password.c_str(), "198.18.1.1"); }
     std::string log_since(size_t mark) const { return dev_log().substr(mark); }
+    static std::string out_log() { return veltra_test::read_file(pelk_global_variable_out_log_path()); }
 
     std::unique_ptr<veltra_test::ScriptedHttpsServer> tunnel_;
+    std::unique_ptr<veltra_test::ScriptedHttpsServer> silent_;
 };
 
 TEST_F(VpnEngineTest, UnchangedAddressThroughTheTunnelIsAnErrorAndDisconnects) {
@@ -221,6 +235,11 @@ TEST_F(VpnEngineTest, UnchangedAddressThroughTheTunnelIsAnErrorAndDisconnects) {
     EXPECT_NE(log.find("vpn_manager thread - Ports accepted!\n1194 \n1195 \n"), std::string::npos);
     EXPECT_EQ(count_occurrences(log, "vpn_button_invoke_vpn_disconnect enter. \n"), 1);
     EXPECT_EQ(pelk_vpn_subprocess_is_alive(), 0);
+    // "Click for details" says why, which OpenVPN's own output cannot.
+    EXPECT_NE(out_log().find("Veltra: the public address seen through the tunnel (127.0.0.1) is the one seen "
+                             "without it: traffic does not leave through the tunnel.\n"),
+              std::string::npos)
+        << out_log();
     drain_main_loop();
     const auto tray = veltra_test::tray_states();
     ASSERT_GE(tray.size(), 4u);
@@ -244,7 +263,7 @@ TEST_F(VpnEngineTest, AMarkerSplitAcrossPiecesIsSeenWhole) {
     // The tunnel is checked (and, the stand-in changing no address, faulted).
     ASSERT_TRUE(state_is(96)) << pelk_view_model_main_vpn_state_get();
     EXPECT_NE(dev_log().find("public ip: checking the tunnel of connection 1\n"), std::string::npos);
-    EXPECT_EQ(veltra_test::read_file(pelk_global_variable_out_log_path()), "Initialization Sequence Completed\n");
+    EXPECT_EQ(out_log().rfind("Initialization Sequence Completed\nVeltra: ", 0), 0u) << out_log();
 }
 
 TEST_F(VpnEngineTest, ADyingChildIsReportedOnceAndDisconnected) {
@@ -416,20 +435,24 @@ TEST_F(VpnEngineTest, ATunnelCheckIsTriedThreeTimesBeforeTheErrorPath) {
     script("out Initialization Sequence Completed\\n\nwait\n");
     struct Case {
         const char *name;
-        std::vector<bool> tries;
+        std::string tries;
         pelk_dal_vpn_button_state ends_in;
         int attempts;
     };
     const Case cases[] = {
-        {"answers at once", {true}, 4, 1},
-        {"fails once, then answers", {false, true}, 4, 2},
-        {"fails twice, then answers", {false, false, true}, 4, 3},
-        {"fails three times", {false, false, false, true}, 96, 3},
+        {"answers at once", "a", 4, 1},
+        {"fails once, then answers", "ga", 4, 2},
+        {"fails twice, then answers", "gga", 4, 3},
+        {"fails three times", "ggga", 96, 3},
+        // Each try has its own short bound: well within the wait below,
+        // where the transport's own would take a minute and a half.
+        {"never answered three times", "sssa", 96, 3},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
         LookupControl::get().plan(c.tries);
         const size_t mark = dev_log().size();
+        const size_t out_mark = out_log().size();
         connect();
         ASSERT_TRUE(state_is(c.ends_in)) << pelk_view_model_main_vpn_state_get();
         const unsigned int connection = vpn_manager_thread_connection();
@@ -444,6 +467,9 @@ TEST_F(VpnEngineTest, ATunnelCheckIsTriedThreeTimesBeforeTheErrorPath) {
         ASSERT_TRUE(idle());
         log = log_since(mark);
         EXPECT_EQ(count_occurrences(log, "no address through the tunnel\n"), c.ends_in == 4 ? 0 : 1);
+        EXPECT_EQ(count_occurrences(out_log().substr(out_mark),
+                                    "Veltra: the public address could not be looked up through the tunnel"),
+                  c.ends_in == 4 ? 0 : 1);
         EXPECT_EQ(count_occurrences(log, "vpn_button_invoke_vpn_disconnect enter. \n"), 1);
         EXPECT_EQ(LookupControl::get().attempts(connection), c.attempts);
     }
@@ -458,6 +484,8 @@ TEST_F(VpnEngineTest, WithoutTheAddressOutsideTheTunnelOpenVpnIsNotStarted) {
     ASSERT_TRUE(idle());
     const std::string log = dev_log();
     EXPECT_EQ(count_occurrences(log, "no address outside the tunnel known, OpenVPN not started\n"), 1);
+    EXPECT_NE(out_log().find("Veltra: the public address outside the tunnel could not be looked up"),
+              std::string::npos);
     EXPECT_EQ(log.find("vpn_manager thread - openvpn_manager_start!"), std::string::npos);
     EXPECT_EQ(count_occurrences(log, "vpn_button_invoke_vpn_disconnect enter. \n"), 1);
     EXPECT_FALSE(fs::exists(record));
@@ -516,6 +544,8 @@ TEST_F(VpnEngineTest, PushedNameServersAreSetAtTheMarkerAndTakenBackOnTheErrorPa
         } else {
             // Never judged: the tunnel check is not started without them.
             EXPECT_EQ(log.find("public ip: checking the tunnel"), std::string::npos) << log;
+            EXPECT_NE(out_log().find("Veltra: the name servers the VPN server pushed could not be set"),
+                      std::string::npos);
         }
     }
 }

@@ -11,8 +11,7 @@
 // The client reads "authentication" and "server_list" by cutting the body at
 // commas and looking for member names in each piece, so members are written
 // without white space, string values carry no comma, and every server object
-// starts with "id": a piece holding "country_code" or "is_enabled" must not
-// contain the letters "id".
+// starts with its "id" member.
 
 // The longest string value the client's readers take.
 inline constexpr size_t ACCOUNT_DOCUMENTS_MAX_VALUE = 499;

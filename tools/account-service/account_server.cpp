@@ -30,6 +30,22 @@ void log_line(const std::string &text) {
     std::fflush(stderr);
 }
 
+// The fault the tests asked for on method ("" for none).
+std::string fault_for(const std::string &faults_file, std::string_view method) {
+    g_autofree char *text = nullptr;
+    if (faults_file.empty() || !g_file_get_contents(faults_file.c_str(), &text, nullptr, nullptr)) {
+        return "";
+    }
+    g_auto(GStrv) lines = g_strsplit(text, "\n", -1);
+    for (char **line = lines; *line != nullptr; ++line) {
+        g_auto(GStrv) words = g_strsplit(*line, " ", 2);
+        if (words[0] != nullptr && words[1] != nullptr && method == words[0]) {
+            return words[1];
+        }
+    }
+    return "";
+}
+
 unsigned respond(SoupServerMessage *msg, unsigned status, const std::string &body) {
     soup_server_message_set_status(msg, status, nullptr);
     soup_server_message_set_response(msg, "application/json", SOUP_MEMORY_COPY, body.data(), body.size());
@@ -157,6 +173,11 @@ unsigned answer(server_state *state, SoupServerMessage *msg, const char *path, c
     if (std::strcmp(soup_server_message_get_method(msg), SOUP_METHOD_GET) != 0) {
         soup_message_headers_replace(soup_server_message_get_response_headers(msg), "Allow", "GET");
         return respond(msg, SOUP_STATUS_METHOD_NOT_ALLOWED, account_documents_failure("method not allowed"));
+    }
+    if (const std::string fault = fault_for(state->options->faults_file, method); fault == "503") {
+        return respond(msg, SOUP_STATUS_SERVICE_UNAVAILABLE, "");
+    } else if (fault == "unreadable") {
+        return respond(msg, SOUP_STATUS_OK, "<html><body>Service busy</body></html>\r\n");
     }
     if (method == "remote_address") {
         return answer_remote_address(state, msg, caller);

@@ -21,6 +21,10 @@ struct account_server_options {
     std::string port_file;                // where the bound port is written; "" for stdout
     std::vector<account_geo_prefix> geo;  // ahead of the database's table
     std::string geo_default = ACCOUNT_SERVER_UNKNOWN_COUNTRY;
+    // Faults to play, read again at every request (tests): lines "METHOD
+    // 503" (an error page) or "METHOD unreadable" (a 200 the client cannot
+    // read) for the request method named; "" for none.
+    std::string faults_file;
 };
 
 // Serves until SIGTERM or SIGINT; returns the process exit status. Each

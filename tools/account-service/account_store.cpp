@@ -210,13 +210,9 @@ bool find_server(sqlite3 *db, const std::string &address, long long *id, std::st
 
 std::string account_store_check_email(const std::string &email) { return check_text("e-mail address", email, 1, 254); }
 
-std::string account_store_check_country_code(const std::string &code, bool for_server) {
+std::string account_store_check_country_code(const std::string &code, bool) {
     if (code.size() != 2 || !g_ascii_islower(code[0]) || !g_ascii_islower(code[1])) {
         return "country code must be two lower-case letters";
-    }
-    // The client passes over every server-list piece holding "id".
-    if (for_server && code == "id") {
-        return "country code \"id\" cannot travel in the server list";
     }
     return "";
 }
@@ -328,9 +324,9 @@ AccountStore::~AccountStore() { sqlite3_close(db_); }
 bool AccountStore::put_account(const std::string &email, const std::string &password, const std::string &plan_name,
                                const std::string &plan_key, std::chrono::sys_days expiry, std::string *error) {
     std::string problem = account_store_check_email(email);
-    if (problem.empty() && (password.empty() || password.size() > 256 || password.find('\0') != std::string::npos ||
+    if (problem.empty() && (password.empty() || password.size() > 512 || password.find('\0') != std::string::npos ||
                             !g_utf8_validate(password.data(), static_cast<gssize>(password.size()), nullptr))) {
-        problem = "password must be 1 to 256 bytes of UTF-8";
+        problem = "password must be 1 to 512 bytes of UTF-8";
     }
     if (problem.empty()) {
         problem = check_text("plan name", plan_name, 1, 100);

@@ -35,7 +35,7 @@ const char usage_text[] =
     "  add-geo     --db FILE --prefix CIDR --country CC\n"
     "  seed-demo   --db FILE\n"
     "  serve       --db FILE --cert PEM --key PEM [--listen ADDR] [--port N]\n"
-    "              [--port-file F] [--geo CIDR=CC]... [--geo-default CC]\n"
+    "              [--port-file F] [--geo CIDR=CC]... [--geo-default CC] [--faults FILE]\n"
     "  verify      --db FILE CREDENTIALS_FILE\n"
     "  hash-password  (reads one line from standard input, prints its NT hash)\n"
     "\n"
@@ -269,6 +269,7 @@ int command_serve(const arguments &args) {
         options.port = static_cast<int>(port);
     }
     options.port_file = args.get("port-file");
+    options.faults_file = args.get("faults");
     if (args.has("geo-default")) {
         options.geo_default = args.get("geo-default");
         const std::string problem = account_store_check_country_code(options.geo_default, false);
@@ -403,7 +404,7 @@ int main(int argc, char **argv) {
         {"seed-demo", command_seed_demo, {"db"}, {"db"}, {}},
         {"serve",
          command_serve,
-         {"db", "cert", "key", "listen", "port", "port-file", "geo", "geo-default"},
+         {"db", "cert", "key", "listen", "port", "port-file", "geo", "geo-default", "faults"},
          {"db", "cert", "key"},
          {"geo"}},
         {"verify", command_verify, {"db"}, {"db"}, {}},
