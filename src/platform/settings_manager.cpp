@@ -16,7 +16,9 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <type_traits>
 
@@ -244,9 +246,10 @@ bool write_file_atomically(const std::string &folder, const std::string &name, c
 
 enum class Loaded { ok, missing, damaged, unreadable };
 
-// Loads the settings file into keys. O_NONBLOCK keeps a FIFO planted under
-// the file's name from stalling the caller.
-Loaded load_settings(const std::string &path, const Owner &owner, GKeyFile *keys) {
+// Loads the settings file into keys, and what fstat said of the file read
+// into *seen when asked. O_NONBLOCK keeps a FIFO planted under the file's
+// name from stalling the caller.
+Loaded load_settings(const std::string &path, const Owner &owner, GKeyFile *keys, struct stat *seen = nullptr) {
     const int no_links = owner.change ? O_NOFOLLOW : 0;
     UniqueFd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | no_links));
     if (fd.get() < 0) {
@@ -258,6 +261,9 @@ Loaded load_settings(const std::string &path, const Owner &owner, GKeyFile *keys
     }
     if (st.st_size > kMaxFileSize) {
         return Loaded::damaged;
+    }
+    if (seen != nullptr) {
+        *seen = st;
     }
     std::string data;
     char buffer[4096];
@@ -342,6 +348,71 @@ struct KeyFileDeleter {
 };
 using KeyFilePtr = std::unique_ptr<GKeyFile, KeyFileDeleter>;
 
+bool same_time(const struct timespec &a, const struct timespec &b) {
+    return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
+}
+
+bool earlier(const struct timespec &a, const struct timespec &b) {
+    return a.tv_sec < b.tv_sec || (a.tv_sec == b.tv_sec && a.tv_nsec < b.tv_nsec);
+}
+
+// The settings file as last read, kept so that the main screen's read of
+// its star at every repaint costs a stat, not a parse. A read uses it only
+// while stat describes the very file it was loaded from: same device, inode,
+// size, and modification and change times to the nanosecond.
+//
+// A file changed twice within one tick of the kernel's file clock would keep
+// its times; so the copy is trusted only when the file's change time lies
+// before the tick in which the read began (read from the coarse clock the
+// kernel stamps files with, which never runs ahead of a stamp). Any later
+// change then carries a later change time. Until then every read loads the
+// file again.
+class SettingsSnapshot {
+  public:
+    // The keys of the file at path, loaded again unless the copy still
+    // holds; nullptr when the file could not be loaded. Valid while the
+    // caller holds lock().
+    GKeyFile *keys(const std::string &path, const Owner &owner) {
+        struct stat now {};
+        const int found = owner.change ? lstat(path.c_str(), &now) : stat(path.c_str(), &now);
+        if (found == 0 && settled_ && path == path_ && describes(now)) {
+            return keys_.get();
+        }
+        forget();
+        struct timespec began {};
+        clock_gettime(CLOCK_REALTIME_COARSE, &began);
+        KeyFilePtr keys(g_key_file_new());
+        if (load_settings(path, owner, keys.get(), &seen_) != Loaded::ok) {
+            return nullptr;
+        }
+        path_ = path;
+        keys_ = std::move(keys);
+        settled_ = earlier(seen_.st_ctim, began);
+        return keys_.get();
+    }
+    void forget() {
+        keys_.reset();
+        path_.clear();
+        settled_ = false;
+    }
+    std::mutex &lock() { return mutex_; }
+
+  private:
+    bool describes(const struct stat &now) const {
+        return now.st_dev == seen_.st_dev && now.st_ino == seen_.st_ino && now.st_size == seen_.st_size &&
+               same_time(now.st_mtim, seen_.st_mtim) && same_time(now.st_ctim, seen_.st_ctim);
+    }
+
+    std::mutex mutex_;
+    std::string path_;
+    struct stat seen_ {};
+    KeyFilePtr keys_;
+    bool settled_ = false;
+};
+
+// Never destroyed: a worker thread may read a setting while exit() runs.
+SettingsSnapshot &snapshot = *new SettingsSnapshot;
+
 // Read-modify-write of one value under the folder's lock, so two instances
 // writing different values at once both keep theirs. The folder reports its
 // own failure; false is any later one.
@@ -349,6 +420,10 @@ bool store_value(const std::string &folder, const Owner &owner, const char *valu
     FileLock lock(folder + "/" + kLockName, owner);
     if (!lock.held()) {
         return false;
+    }
+    {
+        std::lock_guard<std::mutex> held(snapshot.lock());
+        snapshot.forget();
     }
     const std::string path = folder + "/" + kFileName;
     KeyFilePtr keys(g_key_file_new());
@@ -450,14 +525,15 @@ char *string_get_impl(const char *value_name) {
         note(kErrorQuery);
         return nullptr;
     }
-    // No lock: the file is only ever replaced whole.
-    KeyFilePtr keys(g_key_file_new());
-    if (load_settings(folder + "/" + kFileName, owner, keys.get()) != Loaded::ok) {
+    // No file lock: the file is only ever replaced whole.
+    std::lock_guard<std::mutex> held(snapshot.lock());
+    GKeyFile *keys = snapshot.keys(folder + "/" + kFileName, owner);
+    if (keys == nullptr) {
         note(kErrorQuery);
         return nullptr;
     }
     GError *error = nullptr;
-    g_autofree char *value = g_key_file_get_string(keys.get(), kGroup, value_name, &error);
+    g_autofree char *value = g_key_file_get_string(keys, kGroup, value_name, &error);
     const bool readable = error == nullptr && value != nullptr;
     g_clear_error(&error);
     if (!readable || value[0] == '\0' || strlen(value) > kValueBufferSize) {

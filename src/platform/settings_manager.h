@@ -3,8 +3,10 @@
 
 // The per-user settings: four texts in $XDG_CONFIG_HOME/Veltra/settings.ini
 // (group [Veltra]) and the start-at-login entry
-// $XDG_CONFIG_HOME/autostart/Veltra.desktop. Nothing is cached: every call
-// loads, acts and saves, so another running instance sees a write at once.
+// $XDG_CONFIG_HOME/autostart/Veltra.desktop. Every read shows what the file
+// holds at that moment, so another running instance sees a write at once; the
+// file is parsed again only when stat says it has changed. Every write loads,
+// changes one value and saves, under the folder's lock.
 // Failures are one developer-log line and a neutral result.
 //
 // Text results are new texts (free()); none is NULL.

@@ -4,6 +4,7 @@
 #include "base/owned_text.h"
 #include "support/test_util.h"
 
+#include <fcntl.h>
 #include <gio/gdesktopappinfo.h>
 #include <glib.h>
 #include <gtest/gtest.h>
@@ -317,9 +318,35 @@ TEST_F(SettingsManagerTest, WritesKeepOtherGroupsAndCommentsAndSeeOutsideChanges
     const std::string file = veltra_test::read_file(settings());
     EXPECT_NE(file.find("# hand written"), std::string::npos) << file;
     EXPECT_NE(file.find("[Other]\nkey=value"), std::string::npos) << file;
-    // Nothing is cached: another writer is seen at once.
-    write_settings("[Veltra]\nusername=from elsewhere\n");
-    EXPECT_EQ(taken(pelk_platform_specific_settings_manager_username_get()), "from elsewhere");
+    // Another writer is seen at once, however it writes: each change keeps
+    // the size, and the last two come within one tick of the file clock.
+    const auto in_place = [this](const std::string &content) {
+        FILE *file = fopen(settings().c_str(), "r+");
+        ASSERT_NE(file, nullptr);
+        fputs(content.c_str(), file);
+        fclose(file);
+    };
+    const auto times_put_back = [&](const std::string &content) {
+        struct stat before {};
+        ASSERT_EQ(stat(settings().c_str(), &before), 0);
+        in_place(content);
+        const struct timespec times[2] = {before.st_atim, before.st_mtim};
+        ASSERT_EQ(utimensat(AT_FDCWD, settings().c_str(), times, 0), 0);
+    };
+    const std::vector<std::pair<const char *, std::function<void(const std::string &)>>> writers = {
+        {"replaced", [this](const std::string &content) { write_settings(content); }},
+        {"in place", in_place},
+        {"in place, times put back", times_put_back},
+    };
+    for (const auto &[how, write] : writers) {
+        write_settings("[Veltra]\nusername=value-0\n");
+        g_usleep(30000);  // a few ticks: the copy read next is trusted
+        EXPECT_EQ(taken(pelk_platform_specific_settings_manager_username_get()), "value-0") << how;
+        for (const char *value : {"value-1", "value-2", "value-3"}) {
+            write("[Veltra]\nusername=" + std::string(value) + "\n");
+            EXPECT_EQ(taken(pelk_platform_specific_settings_manager_username_get()), value) << how;
+        }
+    }
 }
 
 TEST_F(SettingsManagerTest, FolderAndFileArePrivateWhateverTheUmask) {
