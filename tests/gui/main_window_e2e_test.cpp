@@ -307,6 +307,16 @@ TEST_F(MainWindowE2e, SignInChooseAndStarAServerThenConnectAndDisconnect) {
     ASSERT_TRUE(main);
     EXPECT_TRUE(gui->shot("server_list_after_wheel").same_area(list, kList));
 
+    // The second row is outside the account's plan: neither its star nor
+    // the row itself does anything, so Space finds the list still open.
+    gui->click(*main, kServerRow.x + kRowStar.x + kNear, kRowTops[1] + kRowStar.y + kNear);
+    gui->click(*main, kServerRow.x + 90, kRowTops[1] + 18);
+    gui->key("space");
+    gui->shot("upgrade_row_ignored", [&](const Screenshot &s) { return main_shown(s) && row_matches(s, list, 0); });
+    EXPECT_EQ(gui->setting("favorite_server"), vpn_);
+    gui->key("space");
+    gui->shot("server_list_reopened", list_shown);
+
     // Another server chosen: the favourite stays where it was.
     gui->click(*main, kServerRow.x + 90, kRowTops[2] + 18);
     // The row follows the choice within a tick of its timer.

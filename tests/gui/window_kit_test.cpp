@@ -250,6 +250,8 @@ TEST_F(WindowKitTest, EntryTextStaysInItsBoxAndPicturesPaintAsAsked) {
         {"empty", 0, 0, 5},
         {"fits", 100, 10, 5},
         {"exactly the box", 225, 25, 5},
+        // The rule counts whole mean widths: a pixel over is still as many.
+        {"a pixel over, as many mean widths as the box", 226, 25, 5},
         {"one mean character too many", 234, 26, (5 + 225) - 234},
         {"long address", 600, 60, (5 + 225) - 600},
         // Narrower than a pixel a byte: no mean width to divide by.

@@ -222,6 +222,7 @@ TEST_F(MainViewModelTest, OnlyTheCurrentConnectionsAnswerJudgesTheTunnel) {
         {"earlier connection", 6, 1, 5, "127.0.0.1", kNothing},
         {"earlier connection, changed address", 7, 1, 6, "198.18.2.1", kNothing},
         {"no connection (start-up lookup)", 7, 1, 0, "127.0.0.1", kNothing},
+        {"start-up lookup after a disconnect was asked for", 0, 1, 0, "198.18.2.1", kNothing},
         {"after a disconnect was asked for", 0, 1, 8, "198.18.2.1", kNothing},
         {"a later connection's number", 8, 1, 9, "198.18.2.1", kNothing},
     };
@@ -291,7 +292,8 @@ TEST_F(MainViewModelTest, AFailedLookupLeavesTheAddressesAlone) {
     EXPECT_EQ(pelk_view_model_main_has_initial_ip(), 0);
 
     // Replies without an address are not an address.
-    for (const char *body : {"{}\r\n", "{\"ip\":1}\r\n", "[\r\n", "\r\n"}) {
+    for (const char *body :
+         {"{}\r\n", "{\"ip\":1}\r\n", "[\r\n", "\r\n", "{\"ip\":\"\",\"country_code\":\"xx\"}\r\n"}) {
         Reply reply(200, body);
         on_http_response_public_ip(reply.response);
         EXPECT_EQ(pelk_view_model_main_has_initial_ip(), 0) << body;

@@ -91,9 +91,10 @@ INSTANTIATE_TEST_SUITE_P(
                  {reply("dhcp-option DOMAIN ~.,dhcp-option DOMAIN a..b,dhcp-option DOMAIN -evil.example,"
                         "dhcp-option DOMAIN evil-.example,dhcp-option DOMAIN x\tnameserver,dhcp-option DOMAIN "
                         "$(reboot).example,dhcp-option DOMAIN " +
-                        std::string(64, 'a') + ".example,dhcp-option DOMAIN ok.example")},
+                        std::string(64, 'a') + ".example,dhcp-option DOMAIN " + std::string(63, 'b') +
+                        ".example,dhcp-option DOMAIN ok.example")},
                  {},
-                 {"ok.example"},
+                 {std::string(63, 'b') + ".example", "ok.example"},
                  7},
         PushCase{"other_dhcp_options_are_not_ours",
                  {reply("dhcp-option WINS 10.0.0.5,dhcp-option NTP 10.0.0.6,dhcp-option DISABLE-NBT")},

@@ -371,19 +371,30 @@ TEST_F(VpnProcessTest, KillByNameLeavesOtherUsersProcessesAlone) {
     ASSERT_EQ(chmod(dir_.file("shared").c_str(), 0755), 0);
     ASSERT_EQ(chmod(named.c_str(), 0755), 0);
 
-    const pid_t theirs =
-        spawn_named(named, {"1000"}, {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "--"});
+    // Another user's, and ones whose real and effective users differ.
+    std::vector<pid_t> theirs;
+    const std::vector<std::vector<std::string>> identities = {
+        {"--reuid=65534", "--regid=65534", "--clear-groups"}, {"--ruid=65534"}, {"--euid=65534"}};
+    for (std::vector<std::string> prefix : identities) {
+        prefix.insert(prefix.begin(), "/usr/bin/setpriv");
+        prefix.push_back("--");
+        theirs.push_back(spawn_named(named, {"1000"}, prefix));
+        ASSERT_GT(theirs.back(), 0);
+    }
     const pid_t ours = spawn_named(named, {"1000"});
-    ASSERT_GT(theirs, 0);
     ASSERT_GT(ours, 0);
-    ASSERT_TRUE(veltra_test::wait_for([&] { return runs(theirs, named) && runs(ours, named); }));
+    ASSERT_TRUE(veltra_test::wait_for([&] {
+        return runs(theirs[0], named) && runs(theirs[1], named) && runs(theirs[2], named) && runs(ours, named);
+    }));
 
     killProcessByName("pelk.openvpn.exe");
 
     EXPECT_TRUE(ended(ours));
-    int status = 0;
-    EXPECT_EQ(waitpid(theirs, &status, WNOHANG), 0) << "another user's process was ended";
-    end_and_reap(theirs);
+    for (const pid_t pid : theirs) {
+        int status = 0;
+        EXPECT_EQ(waitpid(pid, &status, WNOHANG), 0) << "another user's process was ended";
+        end_and_reap(pid);
+    }
 }
 
 TEST_F(VpnProcessTest, AStrayLeftAZombieByItsParentDoesNotHoldUpTheKill) {
