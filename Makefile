@@ -15,7 +15,7 @@ ifdef CI
 CMAKE_ARGS += -DVELTRA_WERROR=ON
 endif
 
-.PHONY: all demo test setup build bench test-asan test-tsan fuzz format format-check clean
+.PHONY: all demo test setup build bench package-check test-asan test-tsan fuzz format format-check clean
 
 all: build
 
@@ -43,6 +43,11 @@ test: setup build
 bench: setup $(BUILD)/build.ninja
 	cmake --build $(BUILD) -j $(JOBS) --target bench_programs
 	$(SUDO) bench/run $(BUILD)
+
+# The .deb as a Debian 12 machine gets it: lintian, an install into a fresh
+# bookworm root, the files there, a purge. As root; needs the archive.
+package-check: setup $(BUILD)/build.ninja
+	$(SUDO) scripts/package-check $(BUILD)
 
 # Sanitizer builds run the unit and integration suites.
 test-asan: setup

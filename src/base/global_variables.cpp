@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -94,13 +95,48 @@ void make_folder(const std::string &path) {
     close(fd);
 }
 
+// The package's folder, as this build installs it, with its trailing '/'
+// ("" for a build that knows none).
+std::string install_folder() {
+#ifdef VELTRA_INSTALL_DIR
+    std::string folder = VELTRA_INSTALL_DIR;
+    folder.erase(folder.find_last_not_of('/') + 1);
+    return folder + "/";
+#else
+    return "";
+#endif
+}
+
+// The installed client may be started through another path to the same
+// folder (/lib on a merged /usr); the kernel's view of both settles it.
+bool is_install_folder(const std::string &app_dir) {
+    const std::string installed = install_folder();
+    if (installed.empty() || app_dir.empty()) {
+        return false;
+    }
+    if (app_dir == installed) {
+        return true;
+    }
+    char *a = realpath(app_dir.c_str(), nullptr);
+    char *b = realpath(installed.c_str(), nullptr);
+    const bool same = a != nullptr && b != nullptr && strcmp(a, b) == 0;
+    free(a);
+    free(b);
+    return same;
+}
+
 // The logs sit beside the program when its user may write there (the build
-// tree, a root run); an installed client's folder is root's, and a window
-// running as the user keeps them in the user's state folder instead.
+// tree, a root run, an unpacked copy); otherwise, and always for the
+// installed client, whose folder is the package's under /usr and no run's
+// to write into (root's neither), in the user's state folder. "" when the
+// installed client has no home to put them in.
 std::string log_root_for(const std::string &app_dir) {
-    if (access(app_dir.empty() ? "." : app_dir.c_str(), W_OK) == 0 || (errno != EACCES && errno != EROFS)) {
+    const bool installed = is_install_folder(app_dir);
+    if (!installed &&
+        (access(app_dir.empty() ? "." : app_dir.c_str(), W_OK) == 0 || (errno != EACCES && errno != EROFS))) {
         return app_dir + "Logs/";
     }
+    const std::string beside = installed ? "" : app_dir + "Logs/";
     const char *state = getenv("XDG_STATE_HOME");
     std::string base;
     if (state != nullptr && state[0] == '/') {
@@ -108,7 +144,7 @@ std::string log_root_for(const std::string &app_dir) {
     } else {
         const char *home = getenv("HOME");
         if (home == nullptr || home[0] != '/') {
-            return app_dir + "Logs/";
+            return beside;
         }
         base = std::string(home) + "/.local/state";
     }
@@ -147,6 +183,10 @@ void pelk_global_variables_init(const char *path) {
 
     // The log folders are always joined with '/', whatever the program path uses.
     const std::string log_root = log_root_for(p.app_dir);
+    if (log_root.empty()) {
+        pelk_write_dev_log("No folder for the logs (neither XDG_STATE_HOME nor HOME), logs disabled\n");
+        return;
+    }
     const std::string out_dir = log_root + "out/";
     const std::string err_dir = log_root + "err/";
     const std::string dev_dir = log_root + "dev/";

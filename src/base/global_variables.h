@@ -6,8 +6,11 @@
 
 // Records the program file path, creates the log folders and names this
 // run's three log files. The logs go in the program's folder when the
-// running user may write there, else in $XDG_STATE_HOME/veltra/Logs
-// (default ~/.local/state/veltra/Logs).
+// running user may write there (the build tree, an unpacked copy), else in
+// $XDG_STATE_HOME/veltra/Logs (default ~/.local/state/veltra/Logs). The
+// installed client (its folder the install prefix) always uses the latter:
+// nothing of a run belongs under /usr, not even a root run's logs; without
+// a home it keeps none.
 void pelk_global_variables_init(const char *exe_path);
 // Records the program file path and its folder alone: no logs (the root
 // helper keeps none).

@@ -119,6 +119,46 @@ TEST_F(GlobalVariablesTest, FolderAndOpenVpnPathsFollowTheProgramPathSeparator) 
     }
 }
 
+TEST_F(GlobalVariablesTest, TheInstalledClientLogsInTheStateFolderWhoeverRunsIt) {
+    // The installed folder need not exist here: its path alone marks the
+    // installed client, whose folder no run may write into, root's included.
+    const std::string installed = VELTRA_INSTALL_DIR;
+    const std::string state = dir_.file("state");
+    const std::string home = dir_.file("home");
+    const std::string log = "Logs/dev/2015_7_20_8_9_5.log";
+    struct Case {
+        std::string exe;
+        const char *state;  // XDG_STATE_HOME; nullptr: unset
+        const char *home;
+        std::string dev_log;  // "": no logs
+    };
+    const Case cases[] = {
+        {dir_.file("veltra"), state.c_str(), home.c_str(), dir_.file(log)},
+        {installed + "/veltra", state.c_str(), home.c_str(), state + "/veltra/" + log},
+        {installed + "/veltra", nullptr, home.c_str(), home + "/.local/state/veltra/" + log},
+        {installed + "/veltra", "state", "home", ""},
+        // A folder that merely starts like the installed one is not it.
+        {installed + "-old/veltra", state.c_str(), home.c_str(), installed + "-old/" + log},
+    };
+    const char *saved_state = getenv("XDG_STATE_HOME");
+    const char *saved_home = getenv("HOME");
+    const std::string kept_state = saved_state != nullptr ? saved_state : "";
+    const std::string kept_home = saved_home != nullptr ? saved_home : "";
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.exe + " XDG_STATE_HOME=" + (c.state != nullptr ? c.state : "(unset)"));
+        c.state != nullptr ? setenv("XDG_STATE_HOME", c.state, 1) : unsetenv("XDG_STATE_HOME");
+        setenv("HOME", c.home, 1);
+        const std::string printed = init_capturing(c.exe);
+        EXPECT_EQ(std::string(pelk_global_variable_dev_log_path()), c.dev_log) << printed;
+        if (c.dev_log.empty()) {
+            EXPECT_EQ(count_of(printed, "logs disabled"), 1) << printed;
+        }
+    }
+    saved_state != nullptr ? setenv("XDG_STATE_HOME", kept_state.c_str(), 1) : unsetenv("XDG_STATE_HOME");
+    saved_home != nullptr ? setenv("HOME", kept_home.c_str(), 1) : unsetenv("HOME");
+    EXPECT_FALSE(fs::exists(installed + "/Logs"));
+}
+
 TEST_F(GlobalVariablesTest, BareProgramNameTakesTheFolderOfTheRunningProgram) {
     const fs::path running = fs::read_symlink("/proc/self/exe");
     const std::string folder = running.parent_path().string() + "/";

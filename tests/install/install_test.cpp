@@ -13,6 +13,8 @@
 
 #include <csignal>
 #include <filesystem>
+#include <limits>
+#include <sstream>
 #include <string>
 
 namespace {
@@ -41,18 +43,24 @@ TEST(Install, DesktopEntryAndPolkitActionAreValidAndNameTheInstalledClient) {
 TEST(Install, ThePackageHoldsTheAppFolderAndItsClientStartsThere) {
     veltra_test::TempDir work;
     std::string out;
-    ASSERT_EQ(run_program({"cpack", "-G", "DEB", "--config", std::string(VELTRA_BUILD_DIR) + "/CPackConfig.cmake", "-B",
-                           work.path()},
-                          &out),
-              0)
-        << out;
+    // A builder whose umask lets the group write gets the same modes.
+    const mode_t umask_before = umask(002);
+    const int built = run_program(
+        {"cpack", "-G", "DEB", "--config", std::string(VELTRA_BUILD_DIR) + "/CPackConfig.cmake", "-B", work.path()},
+        &out);
+    umask(umask_before);
+    ASSERT_EQ(built, 0) << out;
     std::string deb;
+    std::string ddeb;
     for (const auto &entry : fs::directory_iterator(work.path())) {
         if (entry.path().extension() == ".deb") {
             deb = entry.path();
+        } else if (entry.path().extension() == ".ddeb") {
+            ddeb = entry.path();
         }
     }
     ASSERT_FALSE(deb.empty()) << out;
+    ASSERT_FALSE(ddeb.empty()) << "no debug package";
     std::string fields;
     run_program({"dpkg-deb", "--field", deb, "Depends"}, &fields);
     for (const char *package : {"openvpn", "libgtk-3-0", "libcurl4", "fonts-tlwg-purisa", "pkexec"}) {
@@ -70,6 +78,7 @@ TEST(Install, ThePackageHoldsTheAppFolderAndItsClientStartsThere) {
         {app + "/veltra", fs::file_type::regular},
         {app + "/veltra-helper", fs::file_type::regular},
         {app + "/openvpn/pelk.openvpn.exe", fs::file_type::symlink},
+        {app + "/flags", fs::file_type::symlink},
         {app + "/flags/de.png", fs::file_type::regular},
         {root + "/usr/share/applications/veltra.desktop", fs::file_type::regular},
         {root + "/usr/share/polkit-1/actions/org.veltra.client.policy", fs::file_type::regular},
@@ -79,7 +88,39 @@ TEST(Install, ThePackageHoldsTheAppFolderAndItsClientStartsThere) {
     for (const Expected &e : expected) {
         EXPECT_EQ(fs::symlink_status(e.path).type(), e.type) << e.path;
     }
-    EXPECT_EQ(fs::read_symlink(app + "/openvpn/pelk.openvpn.exe"), "/usr/sbin/openvpn");
+    const fs::path openvpn = fs::read_symlink(app + "/openvpn/pelk.openvpn.exe");
+    EXPECT_TRUE(openvpn.is_relative()) << openvpn;
+    EXPECT_EQ((fs::path(app) / "openvpn" / openvpn).lexically_normal(), fs::path(root + VELTRA_OPENVPN));
+    // Folders 0755, the two programs 0755, every other file 0644.
+    std::string listing;
+    ASSERT_EQ(run_program({"dpkg-deb", "-c", deb}, &listing), 0) << listing;
+    std::istringstream lines(listing);
+    for (std::string mode, owner, size, date, time, path; lines >> mode >> owner >> size >> date >> time >> path;) {
+        lines.ignore(std::numeric_limits<std::streamsize>::max(), '\n');  // a link's " -> target"
+        const bool program = path == "." + kPrefix + "/veltra" || path == "." + kPrefix + "/veltra-helper";
+        const std::string want = mode[0] == 'l'   ? mode
+                                 : mode[0] == 'd' ? "drwxr-xr-x"
+                                 : program        ? "-rwxr-xr-x"
+                                                  : "-rw-r--r--";
+        EXPECT_EQ(mode, want) << path;
+        EXPECT_EQ(owner, "root/root") << path;
+    }
+    // Stripped, with each program's symbols in the debug package under its build id.
+    std::string symbols;
+    ASSERT_EQ(run_program({"dpkg-deb", "-c", ddeb}, &symbols), 0) << symbols;
+    for (const char *name : {"/veltra", "/veltra-helper"}) {
+        std::string sections;
+        std::string notes;
+        run_program({"readelf", "-S", app + name}, &sections);
+        run_program({"readelf", "-n", app + name}, &notes);
+        EXPECT_EQ(sections.find(".symtab"), std::string::npos) << name;
+        EXPECT_EQ(sections.find(".debug_info"), std::string::npos) << name;
+        const size_t at = notes.find("Build ID: ");
+        ASSERT_NE(at, std::string::npos) << notes;
+        const std::string id = notes.substr(at + 10, 40);
+        EXPECT_NE(symbols.find("/.build-id/" + id.substr(0, 2) + "/" + id.substr(2) + ".debug"), std::string::npos)
+            << name << " " << id;
+    }
     EXPECT_FALSE(fs::exists(app + "/Logs")) << "logs are the client's to make";
     // Removal ends a running OpenVPN and takes its name servers back first.
     ASSERT_EQ(run_program({"dpkg-deb", "-e", deb, work.file("control")}, &out), 0) << out;
