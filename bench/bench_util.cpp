@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <grp.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -11,6 +12,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <thread>
@@ -75,8 +77,34 @@ std::string format(double value) {
 
 }  // namespace
 
+double ms_between(Clock::time_point from, Clock::time_point to) {
+    return std::chrono::duration<double, std::milli>(to - from).count();
+}
+
+User window_user() {
+    User user;
+    const std::string uid = env_or("BENCH_UID");
+    const std::string gid = env_or("BENCH_GID");
+    if (!uid.empty() && !gid.empty()) {
+        user.uid = static_cast<uid_t>(strtoul(uid.c_str(), nullptr, 10));
+        user.gid = static_cast<gid_t>(strtoul(gid.c_str(), nullptr, 10));
+    }
+    return user;
+}
+
+void give_to(const std::string &path, const User &user) {
+    if (!user.set()) {
+        return;
+    }
+    std::error_code ignored;
+    lchown(path.c_str(), user.uid, user.gid);
+    for (const auto &entry : std::filesystem::recursive_directory_iterator(path, ignored)) {
+        lchown(entry.path().c_str(), user.uid, user.gid);
+    }
+}
+
 pid_t spawn(const std::vector<std::string> &argv, const std::vector<std::string> &env, const std::string &folder,
-            const std::string &out_file) {
+            const std::string &out_file, const User &user) {
     std::vector<std::string> args = argv;
     std::vector<std::string> vars = env;
     std::vector<char *> c_args = c_vector(args);
@@ -94,6 +122,10 @@ pid_t spawn(const std::vector<std::string> &argv, const std::vector<std::string>
         // Nothing of ours (the X connection, the framebuffer) leaks into it.
         for (int fd = 3; fd < 1024; ++fd) {
             close(fd);
+        }
+        if (user.set() && (setgroups(0, nullptr) != 0 || setresgid(user.gid, user.gid, user.gid) != 0 ||
+                           setresuid(user.uid, user.uid, user.uid) != 0)) {
+            _exit(125);
         }
         execve(c_args[0], c_args.data(), c_vars.data());
         _exit(127);

@@ -15,10 +15,24 @@
 
 namespace bench {
 
+using Clock = std::chrono::steady_clock;
+double ms_between(Clock::time_point from, Clock::time_point to);
+
+// A user the windows run as; uid -1 is whoever runs the benchmark.
+struct User {
+    uid_t uid = static_cast<uid_t>(-1);
+    gid_t gid = static_cast<gid_t>(-1);
+    bool set() const { return uid != static_cast<uid_t>(-1); }
+};
+// The user bench/run made for this run (BENCH_UID, BENCH_GID); unset without them.
+User window_user();
+// Hands path, and everything under it, to user (nothing when user is unset).
+void give_to(const std::string &path, const User &user);
+
 // Starts argv with exactly env in folder ("" for here), standard output and
-// error to out_file ("" for /dev/null). Its pid, or -1.
+// error to out_file ("" for /dev/null), as user when set. Its pid, or -1.
 pid_t spawn(const std::vector<std::string> &argv, const std::vector<std::string> &env, const std::string &folder,
-            const std::string &out_file);
+            const std::string &out_file, const User &user = {});
 
 // Reaps every child that has ended (ours, and orphans when this process is a
 // subreaper), keeping their statuses for ended().

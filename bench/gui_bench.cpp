@@ -16,6 +16,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <glib.h>
 #include <poll.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
@@ -35,6 +36,7 @@
 #include <set>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 namespace {
@@ -65,6 +67,9 @@ struct Options {
     std::string command;
     std::string work;
     std::string bare;
+    std::string bare_https;  // the bare window with libcurl
+    std::string https_url;   // what it asks for once drawn
+    std::string python;      // the PyGObject window's script
     int runs = 7;
     int cycles = 50;
     double seconds = 10;
@@ -79,6 +84,11 @@ struct Options {
 std::string sandbox(const char *name) { return bench::env_or(name); }
 
 std::string app_folder() { return sandbox("VELTRA_SANDBOX_APP"); }
+
+// Every window runs as the user bench/run made, the client as a user's
+// client does: started as root for that user (here through sudo's variable),
+// it starts its root helper and drops to the user before the toolkit starts.
+const bench::User user = bench::window_user();
 
 // What a user who ticked "remember me" has stored; an empty password leaves
 // only the e-mail remembered.
@@ -99,18 +109,22 @@ void write_settings(const std::string &config, bool with_password, bool auto_con
             auto_connect ? 1 : 0);
     fclose(out);
     chmod(file.c_str(), 0600);
+    bench::give_to(config, user);
 }
 
 struct Launch {
     std::vector<std::string> argv;
     std::vector<std::string> env;
     std::string folder;
+    bench::User as;  // unset: root, as the client is started
 };
+
+std::string home_folder(const std::string &work) { return bench::env_or("BENCH_HOME", work + "/home"); }
 
 // The same variables for the client and the bare window, so that neither
 // finds a cache or a setting the other does not.
 std::vector<std::string> common_env(const Screen &screen, const std::string &work, const std::string &gl) {
-    std::vector<std::string> env = {"DISPLAY=" + screen.name(), "HOME=" + work + "/home",
+    std::vector<std::string> env = {"DISPLAY=" + screen.name(), "HOME=" + home_folder(work),
                                     "XDG_CONFIG_HOME=" + work + "/config", "TMPDIR=" + work + "/tmp",
                                     "PATH=/usr/sbin:/usr/bin:/sbin:/bin"};
     // Empty: GTK's own default (the OpenGL probe runs), and the client keeps
@@ -120,22 +134,51 @@ std::vector<std::string> common_env(const Screen &screen, const std::string &wor
 }
 
 Launch client_launch(const Screen &screen, const std::string &work, const std::string &gl) {
-    Launch l{{app_folder() + "/veltra"}, common_env(screen, work, gl), app_folder()};
+    Launch l{{app_folder() + "/veltra"}, common_env(screen, work, gl), app_folder(), {}};
     l.env.push_back("VELTRA_NO_ELEVATION=1");
+    if (user.set()) {
+        l.env.push_back("SUDO_UID=" + std::to_string(user.uid));
+    }
     l.env.push_back("VELTRA_SERVICE_BASE_URL=" + sandbox("VELTRA_SERVICE_BASE_URL"));
     l.env.push_back("VELTRA_CA_FILE=" + sandbox("VELTRA_CA_FILE"));
     return l;
 }
 
 Launch bare_launch(const Options &o, const Screen &screen, const std::string &gl, int repaint_ms) {
-    Launch l{{o.bare}, common_env(screen, o.work, gl), o.work};
+    Launch l{{o.bare}, common_env(screen, o.work, gl), o.work, user};
     if (repaint_ms > 0) {
         l.argv.push_back("--repaint-ms=" + std::to_string(repaint_ms));
     }
     return l;
 }
 
-pid_t start(const Launch &l, const std::string &out) { return bench::spawn(l.argv, l.env, l.folder, out); }
+Launch bare_https_launch(const Options &o, const Screen &screen, const std::string &gl) {
+    return {{o.bare_https, "--https=" + o.https_url, "--cacert=" + sandbox("VELTRA_CA_FILE")},
+            common_env(screen, o.work, gl),
+            o.work,
+            user};
+}
+
+Launch python_launch(const Options &o, const Screen &screen, const std::string &gl) {
+    return {{"/usr/bin/python3", o.python}, common_env(screen, o.work, gl), o.work, user};
+}
+
+pid_t start(const Launch &l, const std::string &out) { return bench::spawn(l.argv, l.env, l.folder, out, l.as); }
+
+// The client's root helper: its child named veltra-helper.
+pid_t helper_of(pid_t client) {
+    const std::string children =
+        bench::read_text("/proc/" + std::to_string(client) + "/task/" + std::to_string(client) + "/children");
+    for (size_t at = 0; at < children.size();) {
+        const pid_t child = pid_t(atoi(children.c_str() + at));
+        if (child > 0 && bench::read_text("/proc/" + std::to_string(child) + "/comm") == "veltra-helper\n") {
+            return child;
+        }
+        const size_t space = children.find(' ', at);
+        at = space == std::string::npos ? children.size() : space + 1;
+    }
+    return -1;
+}
 
 // Polls, one millisecond at a time, until done holds; false after deadline
 // or when pid (if given) has ended.
@@ -279,6 +322,7 @@ int command_startup(const Options &o) {
     }
     fs::remove_all(o.work + "/config");
     fs::create_directories(o.work + "/config");
+    bench::give_to(o.work + "/config", user);
     struct Series {
         std::vector<double> draw, map, hwm;
         int gl = 0;
@@ -290,15 +334,31 @@ int command_startup(const Options &o) {
         {"GL default, display not yet probed", "", true},
         {"GL default, display already probed", "", false},
     };
+    // The baselines with libcurl and PyGObject run with the client's own
+    // choice only.
+    const auto programs = [&](const GlVariant &v) {
+        std::vector<std::string> names = {"client", "bare"};
+        if (v.gl == "disable") {
+            names.insert(names.end(), {"https", "python"});
+        }
+        return names;
+    };
+    const auto launch_of = [&](const std::string &name, const GlVariant &v) {
+        if (name == "client") {
+            return client_launch(screen, o.work, v.gl);
+        }
+        if (name == "https") {
+            return bare_https_launch(o, screen, v.gl);
+        }
+        return name == "python" ? python_launch(o, screen, v.gl) : bare_launch(o, screen, v.gl, 0);
+    };
     // Round-robin, so that a change in the machine's load falls on all.
     for (int run = -1; run < o.runs; ++run) {
         for (const GlVariant &v : variants) {
-            for (const bool client : {true, false}) {
-                const std::string key = std::string(client ? "client/" : "bare/") + v.label;
-                const Launch launch = client ? client_launch(screen, o.work, v.gl) : bare_launch(o, screen, v.gl, 0);
-                const std::string frames = run == -1 && v.gl == "disable"
-                                               ? o.work + "/startup-" + (client ? "client" : "bare")
-                                               : std::string();
+            for (const std::string &name : programs(v)) {
+                const std::string key = name + "/" + v.label;
+                const Launch launch = launch_of(name, v);
+                const std::string frames = run == -1 && v.gl == "disable" ? o.work + "/startup-" + name : std::string();
                 if (v.fresh_display) {
                     screen.delete_root_property("GDK_VISUALS");
                 }
@@ -319,16 +379,28 @@ int command_startup(const Options &o) {
         }
     }
     bench::section("1. Start-up: exec to first draw of the login window");
+    const Series &c = series["client/GDK_GL=disable"];
+    for (const auto &[name, baseline, target] :
+         {std::tuple<const char *, const char *, double>{"https", "bare window + libcurl", 1.3},
+          {"python", "PyGObject window", 0}}) {
+        const Series &b = series[std::string(name) + "/GDK_GL=disable"];
+        bench::report({"first draw, GDK_GL=disable", bench::median(c.draw), bench::median(b.draw), "ms", baseline,
+                       target, false, "client " + spread(c.draw) + "; baseline " + spread(b.draw)});
+        bench::report({"peak RSS at first draw, GDK_GL=disable", bench::median(c.hwm), bench::median(b.hwm), "MB",
+                       baseline, target, false, ""});
+        if (b.failed > 0) {
+            bench::note("  failed runs of the " + std::string(baseline) + ": " + std::to_string(b.failed));
+        }
+    }
     for (const GlVariant &v : variants) {
         const Series &c = series["client/" + v.label];
         const Series &b = series["bare/" + v.label];
-        const bool targeted = v.gl == "disable";
-        bench::report({"first draw, " + v.label, bench::median(c.draw), bench::median(b.draw), "ms", "bare window",
-                       targeted ? 1.3 : 0, false, "client " + spread(c.draw) + "; bare " + spread(b.draw)});
+        bench::report({"first draw, " + v.label, bench::median(c.draw), bench::median(b.draw), "ms", "bare window", 0,
+                       false, "client " + spread(c.draw) + "; bare " + spread(b.draw)});
         bench::report({"window mapped, " + v.label, bench::median(c.map), bench::median(b.map), "ms", "bare window", 0,
                        false, ""});
         bench::report({"peak RSS at first draw, " + v.label, bench::median(c.hwm), bench::median(b.hwm), "MB",
-                       "bare window", targeted ? 1.3 : 0, false,
+                       "bare window", 0, false,
                        "OpenGL libraries mapped in " + std::to_string(c.gl) + "/" + std::to_string(c.draw.size()) +
                            " client, " + std::to_string(b.gl) + "/" + std::to_string(b.draw.size()) + " bare runs"});
         if (c.failed + b.failed > 0) {
@@ -339,7 +411,13 @@ int command_startup(const Options &o) {
                 " runs each after one warm-up round, client and bare window taking turns. First draw: the first "
                 "state of Xvfb's framebuffer (polled every 1 ms through -fbdir) in which the window's 421x394 "
                 "rectangle holds more than one colour (before it: the black root, or a window's plain background); "
-                "mapped: the MapNotify seen on a second X connection. Peak RSS: VmHWM read at the first draw. "
+                "mapped: the MapNotify seen on a second X connection. Peak RSS: VmHWM read at the first draw (the "
+                "client's window process; its root helper is a process of its own, in section 2). Every program "
+                "runs as one unprivileged user; the client is started as root for that user and drops to it "
+                "before the toolkit starts, as a user's start through pkexec does. Baselines: the bare window (GTK "
+                "and cairo only); the same window linking libcurl, making one HTTPS request to the sandbox's "
+                "account service once drawn (what any client of the service loads; the target is held against "
+                "it); a PyGObject GTK 3 window with one label (the toolkit path of Python clients). "
                 "\"Not yet probed\": GDK_VISUALS deleted from the root window before the start, as on a display "
                 "where this is the first GTK 3 program; \"already probed\": the property left from the run before.");
     return 0;
@@ -354,13 +432,25 @@ struct Idle {
     int threads = 0;
 };
 
+// Waits seconds; with BENCH_PERF=FILE set and pid the client, records where
+// its time goes meanwhile (perf record -g into FILE).
+void idle_for(pid_t pid, double seconds) {
+    const std::string profile = bench::env_or("BENCH_PERF");
+    if (!profile.empty() && bench::read_text("/proc/" + std::to_string(pid) + "/comm") == "veltra\n") {
+        bench::run({"perf", "record", "-q", "-F", "2000", "-g", "-p", std::to_string(pid), "-o", profile, "--", "sleep",
+                    fixed(seconds, 3)});
+        return;
+    }
+    std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
+}
+
 Idle measure_idle(Screen &screen, pid_t pid, double seconds) {
     Idle result;
     std::this_thread::sleep_for(2s);  // settled: start-up lookups and first paints over
     const long long ns0 = bench::cpu_ns(pid), ticks0 = bench::cpu_ticks(pid), server0 = bench::cpu_ns(screen.pid());
     const int threads0 = bench::count_threads(pid);
     const Clock::time_point t0 = Clock::now();
-    std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
+    idle_for(pid, seconds);
     const long long ns1 = bench::cpu_ns(pid), ticks1 = bench::cpu_ticks(pid), server1 = bench::cpu_ns(screen.pid());
     const double wall_ns = bench::ms_between(t0, Clock::now()) * 1e6;
     result.threads = bench::count_threads(pid);
@@ -381,6 +471,8 @@ int command_idle(const Options &o) {
     fs::remove_all(o.work + "/config");
     write_settings(o.work + "/config", true, false);
     std::vector<double> client, bare, client_ticks, bare_ticks, client_server, bare_server;
+    std::vector<double> client_rss, helper_rss, https_rss;
+    std::string https_answer;
     for (int run = 0; run < o.runs; ++run) {
         wait_cleared(screen);
         size_t maps = screen.maps().size();
@@ -391,6 +483,11 @@ int command_idle(const Options &o) {
             client.push_back(i.share);
             client_ticks.push_back(i.tick_share);
             client_server.push_back(i.server);
+            client_rss.push_back(double(bench::status_kb(pid, "VmRSS")) / 1024.0);
+            const pid_t helper = helper_of(pid);
+            if (helper > 0) {
+                helper_rss.push_back(double(bench::status_kb(helper, "VmRSS")) / 1024.0);
+            }
         } else {
             fprintf(stderr, "the client never showed its main window: %s\n",
                     dump(screen, o.work, "idle-no-main").c_str());
@@ -408,6 +505,23 @@ int command_idle(const Options &o) {
             bare_server.push_back(i.server);
         }
         bench::stop(pid);
+
+        // The baseline's memory once its request is over and it has settled
+        // as long as the client did.
+        wait_cleared(screen);
+        const std::string out = o.work + "/idle-https-" + std::to_string(run) + ".out";
+        pid = start(bare_https_launch(o, screen, "disable"), out);
+        if (wait_until(
+                screen, [&] { return bench::read_text(out).find("request: ") != std::string::npos; }, 30s, pid)) {
+            std::this_thread::sleep_for(2s);
+            https_rss.push_back(double(bench::status_kb(pid, "VmRSS")) / 1024.0);
+            const std::string text = bench::read_text(out);
+            https_answer = text.substr(text.find("request: ") + 9);
+            https_answer = https_answer.substr(0, https_answer.find('\n'));
+        } else {
+            fprintf(stderr, "the bare window with libcurl made no request (see %s)\n", out.c_str());
+        }
+        bench::stop(pid);
     }
     bench::section("2. Idle: CPU share over " + fixed(o.seconds, 0) + " s on the main screen (10 Hz repaint)");
     bench::report({"CPU share of the process (schedstat)", bench::median(client), bench::median(bare), "%",
@@ -416,10 +530,19 @@ int command_idle(const Options &o) {
                    "%", "bare window at 10 Hz", 0, false, "10 ms ticks: coarse"});
     bench::report({"CPU share of Xvfb meanwhile", bench::median(client_server), bench::median(bare_server), "%",
                    "bare window at 10 Hz", 0, false, ""});
+    bench::report({"RSS signed in, idle on the main screen", bench::median(client_rss), bench::median(https_rss), "MB",
+                   "bare window + libcurl after its request", 1.3, false,
+                   "client " + spread(client_rss) + "; baseline " + spread(https_rss)});
+    bench::report(
+        {"RSS of the root helper meanwhile", bench::median(helper_rss), 0, "MB", "-", 0, false, spread(helper_rss)});
     bench::note("Per cent of one core; medians of " + std::to_string(o.runs) +
                 " runs, each a fresh process measured for the window after 2 s of settling. Both with "
                 "GDK_GL=disable. The client signs in with stored credentials against the sandbox's account service "
-                "and sits on its main screen, ready to connect.");
+                "and sits on its main screen, ready to connect. RSS: VmRSS at the end of the client's idle window; "
+                "the baseline's 2 s after its one HTTPS request to the account service ended (" +
+                https_answer +
+                "). The root helper (a process of its own, started by the client before it drops "
+                "to the user) holds no toolkit.");
     return 0;
 }
 
@@ -782,6 +905,7 @@ int command_fault_soak(const Options &o) {
     fs::remove_all(o.work + "/config");
     fs::remove_all(o.work + "/tmp");
     fs::create_directories(o.work + "/tmp");
+    bench::give_to(o.work + "/tmp", user);
     write_settings(o.work + "/config", true, false);
     const std::string user_tmp = o.work + "/tmp";
     const std::string baseline_routes = routes();
@@ -971,6 +1095,12 @@ Options parse(int argc, char **argv) {
             o.work = value;
         } else if (key == "--bare") {
             o.bare = value;
+        } else if (key == "--bare-https") {
+            o.bare_https = value;
+        } else if (key == "--https-url") {
+            o.https_url = value;
+        } else if (key == "--python") {
+            o.python = value;
         } else if (key == "--runs") {
             o.runs = atoi(value.c_str());
         } else if (key == "--cycles") {
@@ -1008,8 +1138,10 @@ int main(int argc, char **argv) {
         return 2;
     }
     fs::create_directories(o.work + "/fb");
-    fs::create_directories(o.work + "/home");
+    fs::create_directories(home_folder(o.work));
     fs::create_directories(o.work + "/tmp");
+    bench::give_to(home_folder(o.work), user);
+    bench::give_to(o.work + "/tmp", user);
     bench::keep_console(o.work + "/library.log");
     if (o.command == "startup") {
         return command_startup(o);

@@ -55,10 +55,6 @@ int shift_of(uint32_t mask) {
 
 }  // namespace
 
-double ms_between(Clock::time_point from, Clock::time_point to) {
-    return std::chrono::duration<double, std::milli>(to - from).count();
-}
-
 Screen::Screen(const std::string &folder) {
     int fds[2];
     if (pipe(fds) != 0) {

@@ -8,6 +8,8 @@
 // belong to. Input goes in through XTest, so the moment a click or key leaves
 // is known to the microsecond.
 
+#include "bench_util.h"
+
 #include <sys/types.h>
 
 #include <chrono>
@@ -18,8 +20,6 @@
 struct _XDisplay;
 
 namespace bench {
-
-using Clock = std::chrono::steady_clock;
 
 struct Rect {
     int x = 0, y = 0, width = 0, height = 0;
@@ -100,7 +100,5 @@ class Screen {
     // Size of the windows that count for maps(): the client's and the bare one's.
     static constexpr int watch_width_ = 421, watch_height_ = 394;
 };
-
-double ms_between(Clock::time_point from, Clock::time_point to);
 
 }  // namespace bench
