@@ -75,7 +75,9 @@ bool TestUser::write(const std::string &relative, const std::string &content, in
     std::filesystem::path folder = path.parent_path();
     std::filesystem::create_directories(folder, error);
     for (std::filesystem::path part = folder; part.string().size() > home_.size(); part = part.parent_path()) {
-        chown(part.c_str(), uid_, gid_);
+        if (chown(part.c_str(), uid_, gid_) != 0) {
+            return false;
+        }
     }
     if (!g_file_set_contents(path.c_str(), content.c_str(), -1, nullptr)) {
         return false;

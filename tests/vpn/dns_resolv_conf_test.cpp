@@ -115,7 +115,7 @@ TEST_F(DnsResolvConfTest, AFileReplacedSinceIsLeftAlone) {
          }},
         {"made_a_link", [](const std::string &path) {
              unlink(path.c_str());
-             symlink("/run/elsewhere.conf", path.c_str());
+             EXPECT_EQ(symlink("/run/elsewhere.conf", path.c_str()), 0);
          }}};
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
