@@ -2,6 +2,7 @@
 #include "base/global_variables.h"
 
 #include "base/logger.h"
+#include "base/owned_text.h"
 
 #include <fcntl.h>
 #include <glib.h>
@@ -117,12 +118,9 @@ bool is_install_folder(const std::string &app_dir) {
     if (app_dir == installed) {
         return true;
     }
-    char *a = realpath(app_dir.c_str(), nullptr);
-    char *b = realpath(installed.c_str(), nullptr);
-    const bool same = a != nullptr && b != nullptr && strcmp(a, b) == 0;
-    free(a);
-    free(b);
-    return same;
+    const pelk_owned_text a(realpath(app_dir.c_str(), nullptr));
+    const pelk_owned_text b(realpath(installed.c_str(), nullptr));
+    return a && b && strcmp(a.get(), b.get()) == 0;
 }
 
 // The logs sit beside the program when its user may write there (the build
